@@ -1,0 +1,69 @@
+#pragma once
+// One move-only owner for every kind of Win32 handle: a traits type names
+// the invalid value and the closing function, and one line per kind below
+// makes the typedef. Nobody calls a closing function by hand.
+
+#include <windows.h>
+
+#include <utility>
+
+namespace pelko {
+
+template <typename Traits>
+class unique_any {
+ public:
+  using pointer = typename Traits::pointer;
+
+  unique_any() noexcept = default;
+  explicit unique_any(pointer value) noexcept : m_value(value) {}
+  unique_any(const unique_any&) = delete;
+  unique_any& operator=(const unique_any&) = delete;
+  unique_any(unique_any&& other) noexcept : m_value(other.release()) {}
+  unique_any& operator=(unique_any&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  ~unique_any() { reset(); }
+
+  pointer get() const noexcept { return m_value; }
+  bool is_valid() const noexcept { return m_value != Traits::invalid(); }
+  explicit operator bool() const noexcept { return is_valid(); }
+
+  pointer release() noexcept { return std::exchange(m_value, Traits::invalid()); }
+  void reset(pointer value = Traits::invalid()) noexcept {
+    pointer old = std::exchange(m_value, value);
+    if (old != Traits::invalid()) Traits::close(old);
+  }
+  // For out-parameters of creating functions: frees what is held first.
+  pointer* put() noexcept {
+    reset();
+    return &m_value;
+  }
+
+ private:
+  pointer m_value = Traits::invalid();
+};
+
+namespace handle_traits {
+template <typename T, auto Close>
+struct null_invalid {
+  using pointer = T;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer value) noexcept { Close(value); }
+};
+template <typename T, auto Close>
+struct minus_one_invalid {
+  using pointer = T;
+  static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer value) noexcept { Close(value); }
+};
+inline void LocalFreeVoid(void* p) noexcept { LocalFree(p); }
+}  // namespace handle_traits
+
+using unique_handle = unique_any<handle_traits::null_invalid<HANDLE, &CloseHandle>>;      // events, mutexes, threads, tokens
+using unique_hfile = unique_any<handle_traits::minus_one_invalid<HANDLE, &CloseHandle>>;  // CreateFileW results
+using unique_hfind = unique_any<handle_traits::minus_one_invalid<HANDLE, &FindClose>>;
+using unique_hkey = unique_any<handle_traits::null_invalid<HKEY, &RegCloseKey>>;
+using unique_hlocal = unique_any<handle_traits::null_invalid<void*, &handle_traits::LocalFreeVoid>>;
+
+}  // namespace pelko

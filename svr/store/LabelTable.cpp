@@ -1,0 +1,278 @@
+#include "LabelTable.h"
+
+#include "DebugTrace.h"
+
+#include <new>
+
+namespace pelko {
+namespace {
+
+// Calls visit(iterator) for the entry equal to folder and every entry below
+// it. Under the folded order these are the exact match plus one contiguous
+// range (folder followed by "\"), so only they are visited, not the table.
+template <typename Map, typename Visit>
+void ForEachAtOrBelow(Map& map, std::u16string_view folder, Visit visit) {
+  std::vector<typename Map::iterator> matches;
+  if (auto exact = map.find(folder); exact != map.end()) matches.push_back(exact);
+  std::u16string below(folder);
+  below += u'\\';
+  for (auto it = map.lower_bound(below); it != map.end() && PrefixAgrees(below, it->first, below.size()); ++it) {
+    matches.push_back(it);
+  }
+  for (auto it : matches) visit(it);
+}
+
+const char16_t* DecodeStatusText(DecodeStatus status) {
+  switch (status) {
+    case DecodeStatus::BadMagic: return u"not a label database (wrong magic number)";
+    case DecodeStatus::BadVersion: return u"unknown label database version";
+    case DecodeStatus::NegativeCount: return u"negative record count";
+    case DecodeStatus::Partial: return u"damaged record";
+    case DecodeStatus::Complete: break;
+  }
+  return u"";
+}
+
+}  // namespace
+
+std::u16string_view GetLastComponent(std::u16string_view path) {
+  std::size_t slash = path.rfind(u'\\');
+  if (slash == std::u16string_view::npos) return {};
+  if (slash + 1 == path.size()) {
+    if (slash == 0) return {};
+    slash = path.rfind(u'\\', slash - 1);
+    if (slash == std::u16string_view::npos) return {};
+  }
+  return path.substr(slash + 1);
+}
+
+std::u16string GetRelativePath(std::u16string_view removedPath, std::u16string_view path) {
+  std::u16string key;
+  if (PrefixAgrees(removedPath, path, removedPath.size())) {
+    const std::u16string_view name = GetLastComponent(removedPath);
+    if (path.size() == removedPath.size()) {
+      key = name;
+    } else if (path[removedPath.size()] == u'\\') {
+      key = path.substr(removedPath.size() - name.size());
+    }
+  }
+  DebugTrace(u"GetRelativePath: {P}: %s, {C}: %s {R}: %s\n", {removedPath, path, key});
+  return key;
+}
+
+LabelValue CLabelStore::GetLabel(std::u16string_view path) const {
+  const auto it = m_labels.find(path);
+  return it == m_labels.end() ? kNoLabel : it->second;
+}
+
+bool CLabelStore::SetLabel(std::u16string_view path, LabelValue label) {
+  const auto it = m_labels.find(path);
+  if (label == kNoLabel) {
+    if (it != m_labels.end()) {
+      m_labels.erase(it);
+      MarkChanged();
+    }
+  } else if (it != m_labels.end()) {
+    if (it->second != label) {
+      it->second = label;  // the entry keeps the letter case it was inserted with
+      MarkChanged();
+    }
+  } else {
+    m_labels.emplace(path, label);
+    MarkChanged();
+  }
+  return true;
+}
+
+void CLabelStore::ClearLabel(std::u16string_view path) { SetLabel(path, kNoLabel); }
+
+std::optional<std::vector<LabelEntry>> CLabelStore::GetLabelCollection(LabelValue labelKind) const {
+  if (m_labels.empty()) return std::nullopt;
+  std::vector<LabelEntry> taken;
+  if (labelKind == kNoLabel) taken.reserve(m_labels.size());
+  for (const auto& [path, label] : m_labels) {
+    if (labelKind == kNoLabel || label == labelKind) taken.push_back({path, label});
+  }
+  return taken;
+}
+
+void CLabelStore::ItemRemoved(std::u16string_view path) {
+  ForEachAtOrBelow(m_labels, path, [&](LabelMap::iterator entry) {
+    std::u16string key = GetRelativePath(path, entry->first);
+    if (key.empty()) return;
+    // A key already pooled keeps its earlier label.
+    m_removedPool.emplace(std::move(key), entry->second);
+    m_labels.erase(entry);
+    MarkChanged();
+  });
+}
+
+void CLabelStore::ItemAdded(std::u16string_view path) {
+  const std::u16string_view name = GetLastComponent(path);
+  const std::u16string_view parent = path.substr(0, path.size() - name.size());
+
+  if (m_fileSystem && m_fileSystem->IsFolder(path)) {
+    std::vector<LabelMap::iterator> candidates;
+    ForEachAtOrBelow(m_removedPool, name, [&](LabelMap::iterator entry) { candidates.push_back(entry); });
+    // Listing a large folder holds up every other user of the store: do it
+    // only when some pooled label could be claimed.
+    if (candidates.empty()) return;
+    PathSet items;
+    CollectFolderItems(*m_fileSystem, path, items);
+    items.emplace(path);
+    for (auto entry : candidates) {
+      std::u16string claimant(parent);
+      claimant += entry->first;
+      if (items.contains(claimant)) {
+        SetLabel(claimant, entry->second);
+        m_removedPool.erase(entry);
+      }
+    }
+    return;
+  }
+
+  if (auto entry = m_removedPool.find(name); entry != m_removedPool.end()) {
+    SetLabel(path, entry->second);
+    m_removedPool.erase(entry);
+  }
+}
+
+void CLabelStore::ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath) {
+  // A rename to nothing would give the labels to the empty path.
+  if (newPath.empty()) return;
+  // Whether newPath is a folder is not asked: by the time a rename record
+  // is applied the item may have been renamed again or deleted, and a
+  // folder's labels would be stranded. Re-keying the whole subtree gives a
+  // file exactly RenameFile's result.
+  RenameFolder(oldPath, newPath);
+}
+
+void CLabelStore::RenameFile(std::u16string_view oldPath, std::u16string_view newPath) {
+  const auto it = m_labels.find(oldPath);
+  if (it == m_labels.end()) return;
+  const LabelValue label = it->second;
+  m_labels.erase(it);
+  MarkChanged();
+  SetLabel(newPath, label);
+}
+
+void CLabelStore::RenameFolder(std::u16string_view oldPath, std::u16string_view newPath) {
+  std::vector<LabelEntry> moved;
+  ForEachAtOrBelow(m_labels, oldPath, [&](LabelMap::iterator entry) {
+    std::u16string renamed(newPath);
+    renamed += std::u16string_view(entry->first).substr(oldPath.size());
+    moved.push_back({std::move(renamed), entry->second});
+    m_labels.erase(entry);
+    MarkChanged();
+  });
+  // Every old entry is gone before a new one is written, so a rename that
+  // changes only the letter case rewrites it everywhere.
+  for (const LabelEntry& entry : moved) SetLabel(entry.path, entry.label);
+}
+
+void CLabelStore::Clear() {
+  if (m_labels.empty()) return;
+  m_labels.clear();
+  MarkChanged();
+}
+
+LoadResult CLabelStore::Load() {
+  LoadResult result;
+  if (!m_database) {
+    result.status = LoadStatus::Unreadable;
+    result.detail = u"no label database folder";
+    m_saveBlocked = true;
+    return result;
+  }
+  std::vector<std::uint8_t> contents;
+  const ILabelDatabase::ReadOutcome read = m_database->Read(contents);
+  if (read == ILabelDatabase::ReadOutcome::Missing) {
+    result.status = LoadStatus::NoFile;
+    return result;
+  }
+
+  Clear();
+  std::optional<DecodeStatus> decoded;  // nothing: the file could not be read or decoded at all
+  if (read == ILabelDatabase::ReadOutcome::Read) {
+    try {
+      decoded = DecodeLabelFile(contents, m_version, [this](std::u16string_view path, LabelValue label) {
+                  SetLabel(path, label);
+                }).status;
+      result.detail = DecodeStatusText(*decoded);
+    } catch (const std::bad_alloc&) {
+      result.detail = u"out of memory while loading";
+    }
+  } else {
+    result.detail = m_database->LastError();
+  }
+  contents = {};
+
+  if (decoded && LoadSucceeded(*decoded)) {
+    m_savedChangeCount = m_changeCount;  // the table is what the file holds
+    if (*decoded == DecodeStatus::Complete) {
+      result.status = LoadStatus::Loaded;
+      return result;
+    }
+    // The records after the damage are not in the table: keep the file as
+    // it is now, before any save replaces it.
+    result.status = LoadStatus::Partial;
+    if (auto copy = m_database->SetAside(/*keepOriginal=*/true)) {
+      result.setAsidePath = std::move(*copy);
+    } else {
+      m_keepCopyBeforeSave = true;
+    }
+    return result;
+  }
+
+  // Unreadable: nothing of it is trusted, and it must never be overwritten.
+  Clear();
+  m_savedChangeCount = m_changeCount;
+  if (auto movedTo = m_database->SetAside(/*keepOriginal=*/false)) {
+    result.status = LoadStatus::SetAside;
+    result.setAsidePath = std::move(*movedTo);
+  } else {
+    result.status = LoadStatus::Unreadable;
+    result.detail += u"; ";
+    result.detail += m_database->LastError();
+    m_saveBlocked = true;
+  }
+  return result;
+}
+
+bool CLabelStore::SaveFailed(std::u16string reason) {
+  m_lastSaveError = std::move(reason);
+  DebugTrace(u"Save failed: %s\n", {m_lastSaveError});
+  return false;
+}
+
+bool CLabelStore::Save() {
+  if (!m_database) return SaveFailed(u"no label database folder");
+  if (m_saveBlocked) {
+    // The unreadable file is still in place: move it aside first or write nothing.
+    if (!m_database->SetAside(/*keepOriginal=*/false)) return SaveFailed(m_database->LastError());
+    m_saveBlocked = false;
+  }
+  if (m_keepCopyBeforeSave) {
+    if (!m_database->SetAside(/*keepOriginal=*/true)) return SaveFailed(m_database->LastError());
+    m_keepCopyBeforeSave = false;
+  }
+
+  std::int32_t count = 0;
+  for (const auto& entry : m_labels) {
+    if (!entry.first.empty()) ++count;
+  }
+  const bool replaced = m_database->Replace([&](const ByteSink& sink) {
+    LabelFileEncoder encoder(sink);
+    if (!encoder.Begin(m_version, count)) return false;
+    for (const auto& [path, label] : m_labels) {
+      if (!path.empty() && !encoder.Record(path, label)) return false;
+    }
+    return encoder.Finish();
+  });
+  if (!replaced) return SaveFailed(m_database->LastError());
+  m_savedChangeCount = m_changeCount;
+  m_lastSaveError.clear();
+  return true;
+}
+
+}  // namespace pelko

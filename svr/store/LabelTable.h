@@ -1,0 +1,109 @@
+#pragma once
+// CLabelStore: the service's table of labelled paths and the pool of labels
+// of removed items, which lets a label follow an item that the file system
+// reports as removed here and added there. Paths are kept exactly as given
+// and compared with ASCII-only case folding (PathCompare.h).
+//
+// The table takes no lock of its own: every caller goes through the locked
+// entry points (StoreEntryPoints.h).
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FileSystem.h"
+#include "LabelDatabase.h"
+#include "Labels.h"
+#include "PathCompare.h"
+
+namespace pelko {
+
+using LabelMap = std::map<std::u16string, LabelValue, PathLess>;
+
+struct LabelEntry {
+  std::u16string path;
+  LabelValue label = kNoLabel;
+  bool operator==(const LabelEntry&) const = default;
+};
+
+// The last component of path ("D:\a\Report.doc" gives "Report.doc",
+// "D:\a\Project\" gives "Project\"); empty for a root or a bare name.
+std::u16string_view GetLastComponent(std::u16string_view path);
+
+// The key of path relative to the folder that holds removedPath: the removed
+// item's own name followed by the rest of path; empty when path is neither
+// removedPath nor inside it.
+std::u16string GetRelativePath(std::u16string_view removedPath, std::u16string_view path);
+
+enum class LoadStatus {
+  Loaded,      // the file was read whole
+  NoFile,      // nothing saved yet; the table is as it was
+  Partial,     // damage after some records: those before it are loaded, the file is copied to setAsidePath
+  SetAside,    // unreadable; moved to setAsidePath, the table starts empty
+  Unreadable,  // unreadable and could not be moved aside; no save will replace it until it can be
+  NotLocked,   // the store could not be locked (entry point idle result)
+};
+
+struct LoadResult {
+  LoadStatus status = LoadStatus::NotLocked;
+  std::u16string setAsidePath;  // where an unreadable file went, or the copy of a partial one
+                                // (empty when the copy must wait for the next save)
+  std::u16string detail;        // what was wrong with the file
+  bool Usable() const { return status != LoadStatus::NotLocked; }
+};
+
+class CLabelStore {
+ public:
+  CLabelStore(IFileSystem* fileSystem = nullptr, ILabelDatabase* database = nullptr)
+      : m_fileSystem(fileSystem), m_database(database) {}
+
+  void SetFileSystem(IFileSystem* fileSystem) { m_fileSystem = fileSystem; }
+  void SetDatabase(ILabelDatabase* database) { m_database = database; }
+
+  LabelValue GetLabel(std::u16string_view path) const;
+  bool SetLabel(std::u16string_view path, LabelValue label);
+  void ClearLabel(std::u16string_view path);
+
+  // Every entry whose label is labelKind (0: every entry), in path order;
+  // nothing at all when the table is empty.
+  std::optional<std::vector<LabelEntry>> GetLabelCollection(LabelValue labelKind) const;
+
+  void ItemAdded(std::u16string_view path);
+  void ItemRemoved(std::u16string_view path);
+  void ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath);
+  void RenameFile(std::u16string_view oldPath, std::u16string_view newPath);
+  void RenameFolder(std::u16string_view oldPath, std::u16string_view newPath);
+  void Clear();
+
+  LoadResult Load();
+  bool Save();
+  // Why the last Save failed.
+  const std::u16string& LastSaveError() const { return m_lastSaveError; }
+  // True when the table differs from what was last loaded or saved.
+  bool HasUnsavedChanges() const { return m_changeCount != m_savedChangeCount; }
+
+  const LabelMap& Labels() const { return m_labels; }
+  const LabelMap& RemovedPool() const { return m_removedPool; }
+  std::int32_t Version() const { return m_version; }
+
+ private:
+  void MarkChanged() { ++m_changeCount; }
+  bool SaveFailed(std::u16string reason);
+
+  LabelMap m_labels;
+  std::int32_t m_version = kLabelsVersion;
+  LabelMap m_removedPool;
+
+  IFileSystem* m_fileSystem;
+  ILabelDatabase* m_database;
+  std::uint64_t m_changeCount = 0;
+  std::uint64_t m_savedChangeCount = 0;
+  bool m_keepCopyBeforeSave = false;  // a partially loaded file must be copied before it is replaced
+  bool m_saveBlocked = false;         // an unreadable file is still in place
+  std::u16string m_lastSaveError;
+};
+
+}  // namespace pelko
