@@ -21,7 +21,8 @@ class FieldReader {
   std::uint32_t ZeroFilledUInt32() {
     std::uint8_t raw[4] = {};
     const std::size_t n = remaining() < 4 ? remaining() : 4;
-    std::memcpy(raw, m_bytes.data() + m_offset, n);
+    // An empty file may have no buffer, and memcpy from null is undefined even for 0 bytes.
+    if (n > 0) std::memcpy(raw, m_bytes.data() + m_offset, n);
     m_offset += n;
     return Assemble(raw);
   }
