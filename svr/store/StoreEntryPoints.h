@@ -1,0 +1,45 @@
+#pragma once
+// The locked entry points: the only way service code reaches the label
+// table. Each one takes the store mutex for the whole operation; when the
+// mutex cannot be taken (not created yet, or closed) it does nothing and
+// returns its idle result, and a failure inside (out of memory) is turned
+// into a result, never an exception.
+
+#include <windows.h>
+
+#include <optional>
+#include <vector>
+
+#include "LabelDatabase.h"
+#include "LabelTable.h"
+
+namespace pelko {
+
+bool CreateStoreMutex();
+void CloseStoreMutex();
+
+// Where StoreLoad and StoreSave read and write; set before StoreLoad. The
+// store does not own it.
+void AttachStoreDatabase(ILabelDatabase* database);
+
+// Paths come as zero-terminated strings from COM callers; null is the empty path.
+LabelValue StoreGetLabel(const wchar_t* path);                  // idle: 0
+bool StoreSetLabel(const wchar_t* path, LabelValue label);      // idle: false
+void StoreClearLabel(const wchar_t* path);
+
+// Sets *count and, when the table is not empty, *entries (in path order,
+// labelKind 0 for all). Idle: S_OK, count 0, entries untouched. Out of
+// memory: E_OUTOFMEMORY, count 0, entries untouched.
+HRESULT StoreGetLabelCollection(LabelValue labelKind, ULONG* count, std::optional<std::vector<LabelEntry>>* entries);
+
+void StoreItemAdded(const wchar_t* path);
+void StoreItemRemoved(const wchar_t* path);
+void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath);
+
+LoadResult StoreLoad();  // idle: LoadStatus::NotLocked
+bool StoreSave();        // idle: false
+// Saves only when the table changed since it was last loaded or saved;
+// true when nothing needed saving.
+bool StoreSaveIfChanged();
+
+}  // namespace pelko

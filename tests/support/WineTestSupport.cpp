@@ -1,0 +1,91 @@
+#include "WineTestSupport.h"
+
+#include <windows.h>
+
+#include "UniqueHandle.h"
+
+namespace pelko::testing {
+namespace {
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Wine starts a Unix program given by its \\?\unix path; the handle it
+// returns does not track the program, so callers wait for its effect.
+bool StartUnixProgram(const wchar_t* program, std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  unique_handle processHandle(process.hProcess), threadHandle(process.hThread);
+  return true;
+}
+
+template <typename Done>
+bool WaitFor(Done done) {
+  for (int i = 0; i < 100; ++i) {
+    if (done()) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string UnixPathOf(const std::wstring& windowsPath) {
+  using Convert = char*(__cdecl*)(const wchar_t*);
+  const auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!convert) return {};
+  char* unixPath = convert(windowsPath.c_str());
+  if (!unixPath) return {};
+  std::string result(unixPath);
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return result;
+}
+
+bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target) {
+  const std::string unixLink = UnixPathOf(link);
+  const std::string unixTarget = UnixPathOf(target);
+  if (unixLink.empty() || unixTarget.empty()) return false;
+  if (!StartUnixProgram(L"\\\\?\\unix\\bin\\ln",
+                        L"/bin/ln -s -n -f \"" + Widen(unixTarget) + L"\" \"" + Widen(unixLink) + L"\"")) {
+    return false;
+  }
+  return WaitFor([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+std::wstring MakeScratchFolder(const wchar_t* name) {
+  const std::wstring folder = std::wstring(L"D:\\") + name;
+  // rm from Linux: Wine cannot delete a link to a folder.
+  const std::string unixFolder = UnixPathOf(folder);
+  if (!unixFolder.empty() && GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES &&
+      StartUnixProgram(L"\\\\?\\unix\\bin\\rm", L"/bin/rm -rf \"" + Widen(unixFolder) + L"\"")) {
+    WaitFor([&] { return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES; });
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return {};
+  std::string bytes;
+  char chunk[65536];
+  DWORD read = 0;
+  while (ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+  return bytes;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+  unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD written = 0;
+  return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace pelko::testing

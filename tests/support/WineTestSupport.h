@@ -1,0 +1,25 @@
+#pragma once
+// What Windows tests under Wine need from the Linux side.
+
+#include <string>
+
+namespace pelko::testing {
+
+// The Unix path Wine maps a Windows path to; empty outside Wine.
+std::string UnixPathOf(const std::wstring& windowsPath);
+
+// Makes link a symbolic link to target with Linux's ln -s. Wine's
+// CreateSymbolicLinkW reports success and creates nothing. Wine 8 shows a
+// link to a folder as a reparse point (attributes 0x410) and a link to a
+// file as the plain file. Waits until the link is visible.
+bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target);
+
+// A fresh, empty folder on the test prefix's D: drive.
+std::wstring MakeScratchFolder(const wchar_t* name);
+
+// Reads a whole file; empty when it cannot be read.
+std::string ReadWholeFile(const std::wstring& path);
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+
+}  // namespace pelko::testing
