@@ -4,6 +4,7 @@
 // makes the typedef. Nobody calls a closing function by hand.
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <utility>
 
@@ -65,5 +66,31 @@ using unique_hfile = unique_any<handle_traits::minus_one_invalid<HANDLE, &CloseH
 using unique_hfind = unique_any<handle_traits::minus_one_invalid<HANDLE, &FindClose>>;
 using unique_hkey = unique_any<handle_traits::null_invalid<HKEY, &RegCloseKey>>;
 using unique_hlocal = unique_any<handle_traits::null_invalid<void*, &handle_traits::LocalFreeVoid>>;
+using unique_bstr = unique_any<handle_traits::null_invalid<BSTR, &SysFreeString>>;
+using unique_sc_handle = unique_any<handle_traits::null_invalid<SC_HANDLE, &CloseServiceHandle>>;
+using unique_event_source = unique_any<handle_traits::null_invalid<HANDLE, &DeregisterEventSource>>;
+
+// A VARIANT that is cleared when it goes.
+class unique_variant {
+ public:
+  unique_variant() noexcept { VariantInit(&m_value); }
+  unique_variant(const unique_variant&) = delete;
+  unique_variant& operator=(const unique_variant&) = delete;
+  ~unique_variant() { VariantClear(&m_value); }
+  VARIANT* get() noexcept { return &m_value; }
+  const VARIANT* get() const noexcept { return &m_value; }
+  VARIANT* operator->() noexcept { return &m_value; }
+  // Hands the value to a caller's VARIANT (which must be empty or cleared).
+  void release_to(VARIANT* target) noexcept {
+    *target = m_value;
+    VariantInit(&m_value);
+  }
+
+ private:
+  VARIANT m_value;
+};
+
+// A SAFEARRAY owned until handed out.
+using unique_safearray = unique_any<handle_traits::null_invalid<SAFEARRAY*, &SafeArrayDestroy>>;
 
 }  // namespace pelko

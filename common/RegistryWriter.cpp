@@ -1,0 +1,118 @@
+#include "RegistryWriter.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "HResult.h"
+#include "UniqueHandle.h"
+
+namespace pelko {
+namespace {
+
+bool IsMissing(LONG error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The root to work under, kept open for one write or removal.
+class ClassesRoot {
+ public:
+  explicit ClassesRoot(const RegistryTarget& target) : m_view(target.view) {
+    m_key = ClassesRootOf(target, *m_owned.put());
+  }
+  HKEY get() const { return m_key; }
+  REGSAM view() const { return m_view; }
+
+ private:
+  unique_hkey m_owned;
+  HKEY m_key = nullptr;
+  REGSAM m_view;
+};
+
+}  // namespace
+
+HKEY ClassesRootOf(const RegistryTarget& target, HKEY& ownedKey) {
+  ownedKey = nullptr;
+  if (target.scope == RegistryScope::Machine) return HKEY_CLASSES_ROOT;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | target.view, nullptr,
+                      &ownedKey, nullptr) != ERROR_SUCCESS) {
+    ownedKey = nullptr;
+  }
+  return ownedKey;
+}
+
+LONG DeleteRegistryTree(HKEY root, const std::wstring& path, REGSAM view) {
+  unique_hkey key;
+  LONG error = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WRITE | view, key.put());
+  if (IsMissing(error)) return ERROR_SUCCESS;
+  if (error != ERROR_SUCCESS) return error;
+  // Collect first: deleting while enumerating shifts the indexes.
+  std::vector<std::wstring> children;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(std::size(name));
+    if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    children.emplace_back(name, length);
+  }
+  key.reset();
+  for (const std::wstring& child : children) {
+    error = DeleteRegistryTree(root, path + L"\\" + child, view);
+    if (error != ERROR_SUCCESS) return error;
+  }
+  // RegDeleteKeyExW (which takes a view) is missing on XP; look it up.
+  using DeleteKeyEx = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+  static const auto deleteKeyEx = reinterpret_cast<DeleteKeyEx>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW")));
+  error = deleteKeyEx ? deleteKeyEx(root, path.c_str(), view, 0) : RegDeleteKeyW(root, path.c_str());
+  return IsMissing(error) ? ERROR_SUCCESS : error;
+}
+
+HRESULT WriteRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryTarget& target) {
+  ClassesRoot root(target);
+  RETURN_HR_IF(E_ACCESSDENIED, !root.get());
+  for (const RegistryKey& entry : keys) {
+    if (entry.rule == KeyRule::ForceRemove) RETURN_IF_WIN32_ERROR(DeleteRegistryTree(root.get(), entry.path, root.view()));
+    unique_hkey key;
+    RETURN_IF_WIN32_ERROR(RegCreateKeyExW(root.get(), entry.path.c_str(), 0, nullptr, 0, KEY_WRITE | root.view(),
+                                          nullptr, key.put(), nullptr));
+    for (const RegistryValue& value : entry.values) {
+      const auto bytes = static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t));
+      RETURN_IF_WIN32_ERROR(RegSetValueExW(key.get(), value.name.empty() ? nullptr : value.name.c_str(), 0, REG_SZ,
+                                           reinterpret_cast<const BYTE*>(value.data.c_str()), bytes));
+    }
+  }
+  return S_OK;
+}
+
+HRESULT RemoveRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryTarget& target) {
+  ClassesRoot root(target);
+  RETURN_HR_IF(E_ACCESSDENIED, !root.get());
+  for (auto entry = keys.rbegin(); entry != keys.rend(); ++entry) {
+    switch (entry->rule) {
+      case KeyRule::NoRemove:
+        break;
+      case KeyRule::ForceRemove:
+        RETURN_IF_WIN32_ERROR(DeleteRegistryTree(root.get(), entry->path, root.view()));
+        break;
+      case KeyRule::Remove: {
+        unique_hkey key;
+        const LONG opened = RegOpenKeyExW(root.get(), entry->path.c_str(), 0, KEY_READ | KEY_WRITE | root.view(), key.put());
+        if (IsMissing(opened)) break;
+        RETURN_IF_WIN32_ERROR(opened);
+        DWORD subkeys = 0;
+        RETURN_IF_WIN32_ERROR(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr));
+        key.reset();
+        // A key that holds someone else's subkeys stays.
+        if (subkeys == 0) RETURN_IF_WIN32_ERROR(DeleteRegistryTree(root.get(), entry->path, root.view()));
+        break;
+      }
+    }
+  }
+  return S_OK;
+}
+
+std::wstring GuidString(REFGUID guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, static_cast<int>(std::size(text)));
+  return text;
+}
+
+}  // namespace pelko
