@@ -17,7 +17,7 @@ struct ClassEntry {
   CreateInstanceFunction create;
 };
 
-class CClassFactory final : public IClassFactory {
+class CClassFactory : public IClassFactory {
  public:
   explicit CClassFactory(const ClassEntry& entry) : m_entry(entry) {}
 

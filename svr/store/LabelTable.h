@@ -84,6 +84,8 @@ class CLabelStore {
   const std::u16string& LastSaveError() const { return m_lastSaveError; }
   // True when the table differs from what was last loaded or saved.
   bool HasUnsavedChanges() const { return m_changeCount != m_savedChangeCount; }
+  // Grows with every change of the table.
+  std::uint64_t ChangeCount() const { return m_changeCount; }
 
   const LabelMap& Labels() const { return m_labels; }
   const LabelMap& RemovedPool() const { return m_removedPool; }

@@ -130,4 +130,16 @@ bool StoreSaveIfChanged() {
   return WithStore(false, [](CLabelStore& store) { return !store.HasUnsavedChanges() || store.Save(); });
 }
 
+std::uint64_t StoreChangeCount() {
+  return WithStore(std::uint64_t{0}, [](CLabelStore& store) { return store.ChangeCount(); });
+}
+
+bool StoreHasUnsavedChanges() {
+  return WithStore(false, [](CLabelStore& store) { return store.HasUnsavedChanges(); });
+}
+
+std::u16string StoreLastSaveError() {
+  return WithStore(std::u16string(), [](CLabelStore& store) { return store.LastSaveError(); });
+}
+
 }  // namespace pelko

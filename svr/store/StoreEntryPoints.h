@@ -42,4 +42,11 @@ bool StoreSave();        // idle: false
 // true when nothing needed saving.
 bool StoreSaveIfChanged();
 
+// Grows with every change of the table; the saver watches it to save a
+// moment after the last change. Idle: 0.
+std::uint64_t StoreChangeCount();
+bool StoreHasUnsavedChanges();  // idle: false
+// Why the last save failed (empty after a successful one).
+std::u16string StoreLastSaveError();
+
 }  // namespace pelko

@@ -1,0 +1,182 @@
+// Registration and the service control manager: the module's members that
+// run for the registration switches.
+
+#include <windows.h>
+
+#include "HResult.h"
+#include "Module.h"
+#include "PelkoLabelSvr.h"
+#include "Registration.h"
+#include "ServiceModule.h"
+
+namespace pelko {
+namespace {
+
+// The program's own path, at most 259 units, as the service manager and the
+// class registration take it.
+std::wstring ProgramPath() {
+  std::wstring path = ModuleFilePath(nullptr);
+  if (path.size() >= MAX_PATH) path.clear();
+  return path;
+}
+
+bool WaitUntilStopped(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  for (int i = 0; i < 50; ++i) {
+    if (!QueryServiceStatus(service, &status) || status.dwCurrentState == SERVICE_STOPPED) return true;
+    Sleep(200);
+  }
+  return false;
+}
+
+}  // namespace
+
+RegistryTarget CPelkoLabelSvrModule::Target() const {
+  return {m_perUser ? RegistryScope::User : RegistryScope::Machine, 0};
+}
+
+bool CPelkoLabelSvrModule::IsServiceInstalled() {
+  unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return false;
+  unique_sc_handle service(OpenServiceW(manager.get(), m_serviceName.c_str(), SERVICE_QUERY_CONFIG));
+  return service.is_valid();
+}
+
+bool CPelkoLabelSvrModule::InstallService() {
+  if (IsServiceInstalled()) return true;
+  const std::wstring path = ProgramPath();
+  if (path.empty()) return false;
+  const std::wstring quoted = L"\"" + path + L"\"";
+
+  unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    Message(L"Could not open Service Manager");
+    return false;
+  }
+  unique_sc_handle service(CreateServiceW(manager.get(), m_serviceName.c_str(), m_serviceName.c_str(),
+                                          SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                          SERVICE_ERROR_NORMAL, quoted.c_str(), nullptr, nullptr, L"RPCSS\0",
+                                          nullptr, nullptr));
+  if (!service) {
+    Message(L"Could not start service");
+    return false;
+  }
+  return true;
+}
+
+bool CPelkoLabelSvrModule::UninstallService() {
+  if (!IsServiceInstalled()) return true;
+  unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    Message(L"Could not open Service Manager");
+    return false;
+  }
+  unique_sc_handle service(OpenServiceW(manager.get(), m_serviceName.c_str(), SERVICE_STOP | DELETE | SERVICE_QUERY_STATUS));
+  if (!service) {
+    Message(L"Could not open service");
+    return false;
+  }
+  SERVICE_STATUS status{};
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    // Let it save its labels before the service entry goes.
+    WaitUntilStopped(service.get());
+  } else {
+    const DWORD error = GetLastError();
+    const bool alreadyStopping =
+        error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && status.dwCurrentState == SERVICE_STOP_PENDING;
+    if (error != ERROR_SERVICE_NOT_ACTIVE && !alreadyStopping) Message(L"Could not stop service");
+  }
+  if (DeleteService(service.get())) return true;
+  Message(L"Could not delete service");
+  return false;
+}
+
+HRESULT CPelkoLabelSvrModule::RegisterAppIdKey(bool asService) {
+  RETURN_HR_IF(E_FAIL, !UninstallService());
+  const RegistryTarget target = Target();
+  RETURN_IF_FAILED(WriteRegistryKeys(AppIdEntries(m_serviceName), target));
+
+  HKEY rootKey = nullptr;
+  unique_hkey ownedRoot, appId;
+  const HKEY root = ClassesRootOf(target, rootKey);
+  ownedRoot.reset(rootKey);
+  RETURN_HR_IF(E_FAIL, !root);
+  RETURN_IF_WIN32_ERROR(RegOpenKeyExW(root, (L"AppID\\" + GuidString(kAppId)).c_str(), 0, KEY_WRITE, appId.put()));
+  RegDeleteValueW(appId.get(), L"LocalService");
+  if (!asService) return S_OK;
+
+  const auto bytes = static_cast<DWORD>((m_serviceName.size() + 1) * sizeof(wchar_t));
+  RETURN_IF_WIN32_ERROR(RegSetValueExW(appId.get(), L"LocalService", 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(m_serviceName.c_str()), bytes));
+  RETURN_HR_IF(E_FAIL, !InstallService());
+
+  unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  RETURN_HR_IF(E_FAIL, !manager);
+  unique_sc_handle service(OpenServiceW(manager.get(), m_serviceName.c_str(), SERVICE_CHANGE_CONFIG));
+  RETURN_HR_IF(E_FAIL, !service);
+  RETURN_HR_IF(E_FAIL, !ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+  return S_OK;
+}
+
+HRESULT CPelkoLabelSvrModule::UnregisterAppIdKey() {
+  RETURN_HR_IF(E_FAIL, !UninstallService());
+  const RegistryTarget target = Target();
+  HKEY rootKey = nullptr;
+  unique_hkey ownedRoot, appId;
+  const HKEY root = ClassesRootOf(target, rootKey);
+  ownedRoot.reset(rootKey);
+  if (root && RegOpenKeyExW(root, (L"AppID\\" + GuidString(kAppId)).c_str(), 0, KEY_WRITE, appId.put()) ==
+                  ERROR_SUCCESS) {
+    RegDeleteValueW(appId.get(), L"LocalService");
+  }
+  return RemoveRegistryKeys(AppIdEntries(m_serviceName), target);
+}
+
+HRESULT CPelkoLabelSvrModule::RegisterServerEntries() {
+  const std::wstring path = ProgramPath();
+  RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), path.empty());
+  const RegistryTarget target = Target();
+  RETURN_IF_FAILED(WriteRegistryKeys(ClassEntries(path), target));
+
+  // The type library: the program's own resource, else the .tlb beside it.
+  std::wstring libraryPath = path;
+  com_ptr<ITypeLib> library;
+  if (FAILED(LoadTypeLibEx(libraryPath.c_str(), REGKIND_NONE, library.put()))) {
+    libraryPath = path.substr(0, path.rfind(L'.')) + L".tlb";
+    RETURN_IF_FAILED(LoadTypeLibEx(libraryPath.c_str(), REGKIND_NONE, library.put()));
+  }
+  const wchar_t* platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+  if (m_perUser) {
+    // RegisterTypeLibForUser is missing on XP and registers machine-wide
+    // under Wine: the per-user keys are written directly.
+    return WriteRegistryKeys(TypeLibraryEntries(libraryPath, platform), target);
+  }
+  std::wstring folder = libraryPath.substr(0, libraryPath.rfind(L'\\'));
+  RETURN_IF_FAILED(RegisterTypeLib(library.get(), libraryPath.data(), folder.data()));
+  if constexpr (sizeof(void*) == 8) {
+    // 32-bit programs (a 32-bit Explorer loads the x86 extension) look the
+    // interface and the library up in the 32-bit view.
+    RETURN_IF_FAILED(WriteRegistryKeys(TypeLibraryEntries(libraryPath, L"win32"), {RegistryScope::Machine, KEY_WOW64_32KEY}));
+  }
+  return S_OK;
+}
+
+HRESULT CPelkoLabelSvrModule::UnregisterServerEntries() {
+  const RegistryTarget target = Target();
+  RETURN_IF_FAILED(RemoveRegistryKeys(ClassEntries(ProgramPath()), target));
+  const wchar_t* platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+  if (m_perUser) return RemoveRegistryKeys(TypeLibraryEntries(ProgramPath(), platform), target);
+  // Already gone is fine: unregistering twice must not fail.
+  const HRESULT unregistered =
+      UnRegisterTypeLib(LIBID_PelkoLabelSvrLib, 1, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  if (FAILED(unregistered) && unregistered != TYPE_E_REGISTRYACCESS && unregistered != TYPE_E_LIBNOTREGISTERED) {
+    return unregistered;
+  }
+  if constexpr (sizeof(void*) == 8) {
+    RETURN_IF_FAILED(RemoveRegistryKeys(TypeLibraryEntries(ProgramPath(), L"win32"), {RegistryScope::Machine, KEY_WOW64_32KEY}));
+  }
+  return S_OK;
+}
+
+}  // namespace pelko

@@ -1,0 +1,384 @@
+#include "ServiceModule.h"
+
+#include <sddl.h>
+
+#include <vector>
+
+#include "ClassFactory.h"
+#include "CommandLine.h"
+#include "HResult.h"
+#include "LabelUtil.h"
+#include "Notices.h"
+#include "PelkoLabelSvr.h"
+#include "Registration.h"
+#include "SaveScheduler.h"
+#include "StoreEntryPoints.h"
+#include "Utf16.h"
+#include "resource.h"
+
+namespace pelko {
+namespace {
+
+CPelkoLabelSvrModule* s_module = nullptr;
+
+const ClassEntry kServedClasses[] = {{&CLSID_LabelUtil, &CreateLabelUtil}};
+
+constexpr DWORD kApplierStopWaitMs = 5000;
+constexpr DWORD kSaverStopWaitMs = 1000;
+constexpr DWORD kSaverTickMs = 500;
+constexpr DWORD kStopWaitHintMs = kApplierStopWaitMs + kSaverStopWaitMs + 2000;
+
+// Only local callers: the local system account, administrators and
+// authenticated users may call and launch locally (COM_RIGHTS_EXECUTE |
+// COM_RIGHTS_EXECUTE_LOCAL), nobody remotely.
+constexpr wchar_t kComAccess[] = L"O:BAG:BAD:(A;;0x3;;;SY)(A;;0x3;;;BA)(A;;0x3;;;AU)";
+
+// CoInitializeSecurity takes only the absolute form of a descriptor.
+class AbsoluteSecurityDescriptor {
+ public:
+  bool FromString(const wchar_t* sddl) {
+    unique_hlocal relative;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, relative.put(), nullptr)) {
+      return false;
+    }
+    DWORD sizes[5] = {};
+    MakeAbsoluteSD(relative.get(), nullptr, &sizes[0], nullptr, &sizes[1], nullptr, &sizes[2], nullptr, &sizes[3],
+                   nullptr, &sizes[4]);
+    for (int i = 0; i < 5; ++i) m_parts[i].resize(sizes[i] ? sizes[i] : 1);
+    return MakeAbsoluteSD(relative.get(), m_parts[0].data(), &sizes[0], reinterpret_cast<PACL>(m_parts[1].data()),
+                          &sizes[1], reinterpret_cast<PACL>(m_parts[2].data()), &sizes[2], m_parts[3].data(),
+                          &sizes[3], m_parts[4].data(), &sizes[4]) != FALSE;
+  }
+  PSECURITY_DESCRIPTOR get() { return m_parts[0].data(); }
+
+ private:
+  std::vector<BYTE> m_parts[5];  // descriptor, DACL, SACL, owner, group
+};
+
+std::wstring LoadResourceString(UINT id) {
+  wchar_t text[256] = {};
+  LoadStringW(GetModuleHandleW(nullptr), id, text, 256);
+  return text;
+}
+
+std::wstring Hex(HRESULT hr) {
+  wchar_t text[16];
+  swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+}  // namespace
+
+CPelkoLabelSvrModule::CPelkoLabelSvrModule() {
+  s_module = this;
+  m_serviceName = LoadResourceString(IDS_SERVICENAME);
+  m_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  m_status.dwCurrentState = SERVICE_STOPPED;
+  m_status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+  m_mainThreadId = GetCurrentThreadId();
+  m_comInitialized = SUCCEEDED(CoInitialize(nullptr));
+  m_saverWake.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ModuleLock::SetLastUnlockCallback(&CPelkoLabelSvrModule::OnLastUnlock);
+  // The drive watcher is constructed here (privileges, idle thread).
+}
+
+CPelkoLabelSvrModule::~CPelkoLabelSvrModule() {
+  ModuleLock::SetLastUnlockCallback(nullptr);
+  if (m_comInitialized) CoUninitialize();
+  s_module = nullptr;
+}
+
+void CPelkoLabelSvrModule::Event(std::wstring_view text) const { ReportServiceEvent(m_serviceName, text); }
+
+void CPelkoLabelSvrModule::Message(std::wstring_view text) const { ShowServiceMessage(m_serviceName, text); }
+
+int CPelkoLabelSvrModule::Run(const wchar_t* commandLine) {
+  if (!m_comInitialized || !m_saverWake || m_serviceName.empty()) return -1;
+  HRESULT hr = S_OK;
+  switch (ParseHostCommandLine(ToU16(WideView(commandLine)))) {
+    case HostCommand::RegServerPerUser:
+      m_perUser = true;
+      [[fallthrough]];
+    case HostCommand::RegServer:
+      hr = RegisterAppIdKey(/*asService=*/false);
+      if (SUCCEEDED(hr)) hr = RegisterServerEntries();
+      return hr;
+    case HostCommand::UnregServerPerUser:
+      m_perUser = true;
+      [[fallthrough]];
+    case HostCommand::UnregServer:
+      hr = UnregisterServerEntries();
+      if (SUCCEEDED(hr)) hr = UnregisterAppIdKey();
+      return hr;
+    case HostCommand::Service:
+      hr = RegisterAppIdKey(/*asService=*/true);
+      if (SUCCEEDED(hr)) hr = RegisterServerEntries();
+      return hr;
+    case HostCommand::StartServer:
+      break;
+  }
+  return StartServer();
+}
+
+int CPelkoLabelSvrModule::StartServer() {
+  unique_hkey appIds, appId;
+  LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, L"AppID", 0, KEY_READ, appIds.put());
+  if (error != ERROR_SUCCESS) return error;
+  error = RegOpenKeyExW(appIds.get(), GuidString(kAppId).c_str(), 0, KEY_READ, appId.put());
+  if (error != ERROR_SUCCESS) return error;
+
+  wchar_t localService[261] = {};
+  DWORD size = sizeof(localService) - sizeof(wchar_t);
+  DWORD type = 0;
+  if (RegQueryValueExW(appId.get(), L"LocalService", nullptr, &type, reinterpret_cast<BYTE*>(localService), &size) ==
+      ERROR_SUCCESS) {
+    m_isService = true;
+    SERVICE_TABLE_ENTRYW services[] = {{m_serviceName.data(), &CPelkoLabelSvrModule::ServiceMainProc},
+                                       {nullptr, nullptr}};
+    if (!StartServiceCtrlDispatcherW(services)) return static_cast<int>(GetLastError());
+    return static_cast<int>(m_status.dwWin32ExitCode);
+  }
+  m_isService = false;
+  return RunSequence();
+}
+
+void WINAPI CPelkoLabelSvrModule::ServiceMainProc(DWORD, LPWSTR*) { s_module->ServiceMain(); }
+
+void CPelkoLabelSvrModule::ServiceMain() {
+  m_status.dwCurrentState = SERVICE_START_PENDING;
+  m_hStatus = RegisterServiceCtrlHandlerW(m_serviceName.c_str(), &CPelkoLabelSvrModule::ServiceCtrlHandlerProc);
+  if (!m_hStatus) {
+    Event(L"Handler not installed");
+    return;
+  }
+  m_status.dwWin32ExitCode = 0;
+  m_status.dwCheckPoint = 0;
+  m_status.dwWaitHint = 0;
+  SetServiceState(SERVICE_START_PENDING);
+
+  if (FAILED(CoInitialize(nullptr))) {
+    m_status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    SetServiceState(SERVICE_STOPPED);
+    return;
+  }
+  m_delayShutdown = false;
+  m_status.dwWin32ExitCode = static_cast<DWORD>(RunSequence());
+  CoUninitialize();
+  SetServiceState(SERVICE_STOPPED);
+  Event(L"Service stopped");
+}
+
+void CPelkoLabelSvrModule::SetServiceState(DWORD state) {
+  m_status.dwCurrentState = state;
+  if (state != SERVICE_STOP_PENDING) {
+    m_status.dwCheckPoint = 0;
+    m_status.dwWaitHint = 0;
+  }
+  if (m_hStatus) SetServiceStatus(m_hStatus, &m_status);
+}
+
+// While stopping, every step tells the service manager that work goes on.
+void CPelkoLabelSvrModule::ReportStopProgress() {
+  if (!m_isService || m_status.dwCurrentState != SERVICE_STOP_PENDING) return;
+  ++m_status.dwCheckPoint;
+  m_status.dwWaitHint = kStopWaitHintMs;
+  if (m_hStatus) SetServiceStatus(m_hStatus, &m_status);
+}
+
+void WINAPI CPelkoLabelSvrModule::ServiceCtrlHandlerProc(DWORD control) { s_module->ServiceCtrlHandler(control); }
+
+void CPelkoLabelSvrModule::ServiceCtrlHandler(DWORD control) {
+  switch (control) {
+    case SERVICE_CONTROL_SHUTDOWN:
+      // The system gives a service little time at shutdown: the labels
+      // changed since the last save are written before anything else.
+      StoreSaveIfChanged();
+      [[fallthrough]];
+    case SERVICE_CONTROL_STOP:
+      m_status.dwCheckPoint = 0;
+      SetServiceState(SERVICE_STOP_PENDING);
+      ReportStopProgress();
+      PostThreadMessageW(m_mainThreadId, WM_QUIT, 0, 0);
+      break;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+    case SERVICE_CONTROL_INTERROGATE:
+      break;
+    default:
+      Event(L"Bad service request");
+      break;
+  }
+}
+
+HRESULT CPelkoLabelSvrModule::RunSequence() {
+  const HRESULT started = BeforeMessageLoop();
+  if (FAILED(started)) return started;
+  if (started == S_OK) {
+    if (m_isService) {
+      Event(L"Service started");
+      SetServiceState(SERVICE_RUNNING);
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return AfterMessageLoop();
+}
+
+HRESULT CPelkoLabelSvrModule::SetComSecurity() {
+  AbsoluteSecurityDescriptor access;
+  RETURN_HR_IF(HResultFromLastError(), !access.FromString(kComAccess));
+  return CoInitializeSecurity(access.get(), -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY,
+                              nullptr, EOAC_NONE, nullptr);
+}
+
+HRESULT CPelkoLabelSvrModule::BeforeMessageLoop() {
+  if (m_isService) m_mainThreadId = GetCurrentThreadId();
+  // Also for the plain server: nobody from another machine may read labels.
+  if (const HRESULT security = SetComSecurity(); FAILED(security)) {
+    Event(L"COM security could not be set: " + Hex(security));
+  }
+
+  HRESULT registered = CreateClassFactory(kServedClasses, CLSID_LabelUtil, IID_IClassFactory,
+                                          m_classFactory.put_void());
+  if (SUCCEEDED(registered)) {
+    registered = CoRegisterClassObject(CLSID_LabelUtil, m_classFactory.get(), CLSCTX_LOCAL_SERVER,
+                                       REGCLS_MULTIPLEUSE, &m_classCookie);
+  }
+  if (registered == S_OK && m_delayShutdown) {
+    if (!StartShutdownMonitor()) registered = E_FAIL;
+  } else if (registered != S_OK) {
+    m_delayShutdown = false;
+  }
+
+  if (!CreateStoreMutex()) return S_FALSE;
+  LoadStore();
+
+  // The drive watcher gets the fixed drives here, and the change applier
+  // starts here, before the saver thread.
+
+  InterlockedExchange(&m_saverStop, 0);
+  ResetEvent(m_saverWake.get());
+  m_hSaverThread.reset(CreateThread(nullptr, 0, &CPelkoLabelSvrModule::AutoSaveThreadProc, this, 0, nullptr));
+  return registered;
+}
+
+void CPelkoLabelSvrModule::LoadStore() {
+  m_database = LabelDatabaseFile::ForProductDataFolder();
+  if (!m_database) {
+    Event(L"The application-data folder is unknown: labels can be neither loaded nor saved.");
+    return;
+  }
+  AttachStoreDatabase(m_database.get());
+  const LoadResult loaded = StoreLoad();
+  const std::wstring file = m_database->FilePath();
+  const std::wstring why = ToWide(loaded.detail);
+  switch (loaded.status) {
+    case LoadStatus::SetAside:
+      Event(L"The label database could not be read (" + why + L") and was moved to " + ToWide(loaded.setAsidePath) +
+            L". The service starts with no labels.");
+      break;
+    case LoadStatus::Partial:
+      Event(L"The label database is damaged (" + why + L"): the labels before the damage were loaded" +
+            (loaded.setAsidePath.empty() ? std::wstring(L"; the file will be copied aside before the next save.")
+                                         : L" and the whole file was copied to " + ToWide(loaded.setAsidePath) + L"."));
+      break;
+    case LoadStatus::Unreadable:
+      Event(L"The label database " + file + L" could not be read (" + why +
+            L") and could not be moved aside; it is kept as it is and labels are not saved until it can be.");
+      break;
+    case LoadStatus::Loaded:
+    case LoadStatus::NoFile:
+    case LoadStatus::NotLocked:
+      break;
+  }
+}
+
+HRESULT CPelkoLabelSvrModule::AfterMessageLoop() {
+  HRESULT result = S_OK;
+  if (m_classCookie) {
+    result = CoRevokeClassObject(m_classCookie);
+    m_classCookie = 0;
+  }
+  m_classFactory.reset();
+  ReportStopProgress();
+  if (!m_isService) Sleep(kShutdownPauseMs);
+
+  // The change applier is stopped here (it stops the drive watcher).
+  bool storeUsersEnded = true;
+
+  StopSaverThread();
+  if (m_hSaverThread) storeUsersEnded = false;  // still running: it may yet take the mutex
+  ReportStopProgress();
+
+  const bool saved = StoreSaveIfChanged();
+  if (!saved) {
+    Event(L"The labels could not be saved: " + ToWide(StoreLastSaveError()));
+  }
+  ReportStopProgress();
+  // A thread that did not end may still take the mutex: then it is left to
+  // the end of the process.
+  if (storeUsersEnded) CloseStoreMutex();
+  return saved ? result : S_FALSE;
+}
+
+void CPelkoLabelSvrModule::StopSaverThread() {
+  InterlockedExchange(&m_saverStop, 1);
+  SetEvent(m_saverWake.get());
+  if (m_hSaverThread && WaitForSingleObject(m_hSaverThread.get(), kSaverStopWaitMs) == WAIT_OBJECT_0) {
+    m_hSaverThread.reset();
+  }
+}
+
+DWORD WINAPI CPelkoLabelSvrModule::AutoSaveThreadProc(void* parameter) {
+  auto* module = static_cast<CPelkoLabelSvrModule*>(parameter);
+  // GetTickCount64 is missing on XP: extend the 32-bit tick by its deltas.
+  DWORD lastTick = GetTickCount();
+  std::uint64_t now = 0;
+  SaveScheduler scheduler(StoreChangeCount(), now);
+  while (!module->m_saverStop) {
+    WaitForSingleObject(module->m_saverWake.get(), kSaverTickMs);
+    if (module->m_saverStop) break;
+    const DWORD tick = GetTickCount();
+    now += tick - lastTick;
+    lastTick = tick;
+    if (scheduler.SaveDue(StoreChangeCount(), StoreHasUnsavedChanges(), now)) {
+      scheduler.SaveDone(StoreSaveIfChanged(), now);
+    }
+  }
+  return 0;
+}
+
+bool CPelkoLabelSvrModule::StartShutdownMonitor() {
+  m_monitorEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!m_monitorEvent) return false;
+  m_hMonitorThread.reset(CreateThread(nullptr, 0, &CPelkoLabelSvrModule::ShutdownMonitorThreadProc, this, 0, nullptr));
+  return m_hMonitorThread.is_valid();
+}
+
+void CPelkoLabelSvrModule::OnLastUnlock() {
+  CPelkoLabelSvrModule* module = s_module;
+  if (!module || module->m_isService || !module->m_delayShutdown || !module->m_monitorEvent) return;
+  InterlockedExchange(&module->m_activity, 1);
+  SetEvent(module->m_monitorEvent.get());
+}
+
+DWORD WINAPI CPelkoLabelSvrModule::ShutdownMonitorThreadProc(void* parameter) {
+  auto* module = static_cast<CPelkoLabelSvrModule*>(parameter);
+  for (;;) {
+    WaitForSingleObject(module->m_monitorEvent.get(), INFINITE);
+    DWORD wait;
+    do {
+      InterlockedExchange(&module->m_activity, 0);
+      wait = WaitForSingleObject(module->m_monitorEvent.get(), kShutdownTimeoutMs);
+    } while (wait == WAIT_OBJECT_0);
+    if (!module->m_activity && ModuleLock::Count() == 0) {
+      PostThreadMessageW(module->m_mainThreadId, WM_QUIT, 0, 0);
+      return 0;
+    }
+  }
+}
+
+}  // namespace pelko

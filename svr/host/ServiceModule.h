@@ -1,0 +1,100 @@
+#pragma once
+// CPelkoLabelSvrModule: the label service process. It registers and
+// unregisters the program, runs it as the Windows service "PelkoLabelSvr"
+// (or, when not installed as one, as a plain COM server that ends a few
+// seconds after its last client), publishes the LabelUtil class object and
+// starts and stops the label store and the saver thread in a fixed order.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "ComPtr.h"
+#include "LabelDatabaseFile.h"
+#include "RegistryWriter.h"
+#include "UniqueHandle.h"
+
+namespace pelko {
+
+class CPelkoLabelSvrModule {
+ public:
+  CPelkoLabelSvrModule();
+  ~CPelkoLabelSvrModule();
+  CPelkoLabelSvrModule(const CPelkoLabelSvrModule&) = delete;
+  CPelkoLabelSvrModule& operator=(const CPelkoLabelSvrModule&) = delete;
+
+  // The process's work for its command line; the result is the exit code.
+  int Run(const wchar_t* commandLine);
+
+  // Registration steps (HRESULTs).
+  HRESULT RegisterAppIdKey(bool asService);
+  HRESULT UnregisterAppIdKey();
+  HRESULT RegisterServerEntries();
+  HRESULT UnregisterServerEntries();
+
+  bool InstallService();
+  bool UninstallService();
+  bool IsServiceInstalled();
+
+  int StartServer();
+
+  // The control handler; public so that tests can call it in-process
+  // (Wine's service manager refuses the shutdown control).
+  void ServiceCtrlHandler(DWORD control);
+
+  // Start-up and shutdown around the message loop.
+  HRESULT BeforeMessageLoop();
+  HRESULT AfterMessageLoop();
+  void SetRunningAsService(bool isService) { m_isService = isService; }
+
+  const std::wstring& ServiceName() const { return m_serviceName; }
+  DWORD CurrentState() const { return m_status.dwCurrentState; }
+
+ private:
+  static void WINAPI ServiceMainProc(DWORD argc, LPWSTR* argv);
+  static void WINAPI ServiceCtrlHandlerProc(DWORD control);
+  static DWORD WINAPI AutoSaveThreadProc(void* module);
+  static DWORD WINAPI ShutdownMonitorThreadProc(void* module);
+  static void OnLastUnlock();
+
+  HRESULT RunSequence();
+  void ServiceMain();
+  void SetServiceState(DWORD state);
+  void ReportStopProgress();
+  void Event(std::wstring_view text) const;
+  void Message(std::wstring_view text) const;
+  RegistryTarget Target() const;
+  HRESULT SetComSecurity();
+  void LoadStore();
+  bool StartShutdownMonitor();
+  void StopSaverThread();
+
+  std::wstring m_serviceName;
+  SERVICE_STATUS_HANDLE m_hStatus = nullptr;
+  SERVICE_STATUS m_status{};
+  bool m_isService = false;
+  DWORD m_mainThreadId = 0;
+  bool m_comInitialized = false;
+  bool m_perUser = false;
+
+  // Shutdown monitor of the plain COM server.
+  static constexpr DWORD kShutdownTimeoutMs = 5000;
+  static constexpr DWORD kShutdownPauseMs = 1000;
+  bool m_delayShutdown = true;
+  volatile LONG m_activity = 0;
+  unique_handle m_monitorEvent;
+  unique_handle m_hMonitorThread;
+
+  com_ptr<IClassFactory> m_classFactory;
+  DWORD m_classCookie = 0;
+  std::unique_ptr<LabelDatabaseFile> m_database;
+
+  volatile LONG m_applierStop = 0;
+  unique_handle m_hApplierThread;
+  volatile LONG m_saverStop = 0;
+  unique_handle m_saverWake;
+  unique_handle m_hSaverThread;
+};
+
+}  // namespace pelko
