@@ -167,11 +167,14 @@ HRESULT CPelkoLabelSvrModule::UnregisterServerEntries() {
   RETURN_IF_FAILED(RemoveRegistryKeys(ClassEntries(ProgramPath()), target));
   const wchar_t* platform = sizeof(void*) == 8 ? L"win64" : L"win32";
   if (m_perUser) return RemoveRegistryKeys(TypeLibraryEntries(ProgramPath(), platform), target);
-  // Already gone is fine: unregistering twice must not fail.
-  const HRESULT unregistered =
-      UnRegisterTypeLib(LIBID_PelkoLabelSvrLib, 1, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
-  if (FAILED(unregistered) && unregistered != TYPE_E_REGISTRYACCESS && unregistered != TYPE_E_LIBNOTREGISTERED) {
-    return unregistered;
+  // Already gone is fine: unregistering twice must not fail (Wine answers
+  // E_INVALIDARG for a library that is not registered).
+  unique_hkey registered;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + GuidString(LIBID_PelkoLabelSvrLib) + L"\\1.0").c_str(), 0,
+                    KEY_READ, registered.put()) == ERROR_SUCCESS) {
+    registered.reset();
+    RETURN_IF_FAILED(
+        UnRegisterTypeLib(LIBID_PelkoLabelSvrLib, 1, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32));
   }
   if constexpr (sizeof(void*) == 8) {
     RETURN_IF_FAILED(RemoveRegistryKeys(TypeLibraryEntries(ProgramPath(), L"win32"), {RegistryScope::Machine, KEY_WOW64_32KEY}));

@@ -27,7 +27,8 @@ class ILabelDatabase {
   virtual bool Replace(const std::function<bool(const ByteSink&)>& produce) = 0;
 
   // Moves (keepOriginal false) or copies the current file to a fresh
-  // "labels.lst.bad-YYYYMMDD-HHMMSS" beside it; returns the new path.
+  // "labels.lst.bad-YYYYMMDD-HHMMSS" beside it; returns the new path, or an
+  // empty path when there is no file any more (nothing to keep).
   virtual std::optional<std::u16string> SetAside(bool keepOriginal) = 0;
 
   // Why the last failing call failed, in a sentence.

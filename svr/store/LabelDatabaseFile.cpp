@@ -185,6 +185,9 @@ bool LabelDatabaseFile::Replace(const std::function<bool(const ByteSink&)>& prod
 
 std::optional<std::u16string> LabelDatabaseFile::SetAside(bool keepOriginal) {
   if (!CheckNoLinks(/*createMissing=*/false)) return std::nullopt;
+  if (GetFileAttributesW(m_file.c_str()) == INVALID_FILE_ATTRIBUTES && IsMissingError(GetLastError())) {
+    return std::u16string();  // someone removed it: nothing left to keep
+  }
   const std::wstring stem = m_file + L".bad" + TimeStamp();
   // Two in the same second get "-2", "-3"...: an earlier copy is never overwritten.
   for (int n = 1; n < 100; ++n) {

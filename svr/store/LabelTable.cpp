@@ -97,6 +97,8 @@ std::optional<std::vector<LabelEntry>> CLabelStore::GetLabelCollection(LabelValu
 }
 
 void CLabelStore::ItemRemoved(std::u16string_view path) {
+  // An empty path names no item (and would match every path starting "\").
+  if (path.empty()) return;
   ForEachAtOrBelow(m_labels, path, [&](LabelMap::iterator entry) {
     std::u16string key = GetRelativePath(path, entry->first);
     if (key.empty()) return;
@@ -108,6 +110,7 @@ void CLabelStore::ItemRemoved(std::u16string_view path) {
 }
 
 void CLabelStore::ItemAdded(std::u16string_view path) {
+  if (path.empty()) return;
   const std::u16string_view name = GetLastComponent(path);
   const std::u16string_view parent = path.substr(0, path.size() - name.size());
 
@@ -138,8 +141,9 @@ void CLabelStore::ItemAdded(std::u16string_view path) {
 }
 
 void CLabelStore::ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath) {
-  // A rename to nothing would give the labels to the empty path.
-  if (newPath.empty()) return;
+  // A rename to nothing would give the labels to the empty path; a rename
+  // of nothing would take every path starting with "\".
+  if (oldPath.empty() || newPath.empty()) return;
   // Whether newPath is a folder is not asked: by the time a rename record
   // is applied the item may have been renamed again or deleted, and a
   // folder's labels would be stranded. Re-keying the whole subtree gives a
@@ -178,6 +182,8 @@ void CLabelStore::Clear() {
 
 LoadResult CLabelStore::Load() {
   LoadResult result;
+  m_saveBlocked = false;
+  m_keepCopyBeforeSave = false;
   if (!m_database) {
     result.status = LoadStatus::Unreadable;
     result.detail = u"no label database folder";
@@ -196,7 +202,14 @@ LoadResult CLabelStore::Load() {
   if (read == ILabelDatabase::ReadOutcome::Read) {
     try {
       decoded = DecodeLabelFile(contents, m_version, [this](std::u16string_view path, LabelValue label) {
-                  SetLabel(path, label);
+                  // Saved records come in path order: each one normally goes
+                  // at the end, without a search.
+                  if (label != kNoLabel && (m_labels.empty() || ComparePaths(m_labels.rbegin()->first, path) < 0)) {
+                    m_labels.emplace_hint(m_labels.end(), path, label);
+                    MarkChanged();
+                  } else {
+                    SetLabel(path, label);
+                  }
                 }).status;
       result.detail = DecodeStatusText(*decoded);
     } catch (const std::bad_alloc&) {

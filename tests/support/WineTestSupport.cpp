@@ -33,6 +33,10 @@ bool WaitFor(Done done) {
 
 }  // namespace
 
+bool RunningUnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 std::string UnixPathOf(const std::wstring& windowsPath) {
   using Convert = char*(__cdecl*)(const wchar_t*);
   const auto convert = reinterpret_cast<Convert>(

@@ -5,6 +5,9 @@
 
 namespace pelko::testing {
 
+// True under Wine (its ntdll exports wine_get_version).
+bool RunningUnderWine();
+
 // The Unix path Wine maps a Windows path to; empty outside Wine.
 std::string UnixPathOf(const std::wstring& windowsPath);
 

@@ -1,0 +1,125 @@
+#include "ServiceTestSupport.h"
+
+#include <tlhelp32.h>
+
+#include "Module.h"
+#include "UniqueHandle.h"
+#include "WineTestSupport.h"
+
+namespace pelko::testing {
+
+bool InstallProgram() {
+  const std::wstring testProgram = ModuleFilePath(nullptr);
+  const std::wstring built = testProgram.substr(0, testProgram.rfind(L'\\')) + L"\\PelkoLabelSvr.exe";
+  CreateDirectoryW(L"C:\\Program Files\\Norvane", nullptr);
+  CreateDirectoryW(kInstallFolder, nullptr);
+  return CopyFileW(built.c_str(), kInstalledProgram, FALSE) &&
+         WriteWholeFile(std::wstring(kInstalledProgram) + L".events", "") &&
+         WriteWholeFile(std::wstring(kInstalledProgram) + L".messages", "");
+}
+
+std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &startup, &process)) {
+    return std::nullopt;
+  }
+  unique_handle processHandle(process.hProcess), threadHandle(process.hThread);
+  if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(processHandle.get(), 1);
+    return std::nullopt;
+  }
+  DWORD exitCode = 0;
+  GetExitCodeProcess(processHandle.get(), &exitCode);
+  return exitCode;
+}
+
+std::optional<DWORD> RunInstalled(const std::wstring& arguments, DWORD timeoutMs) {
+  return RunCommand(L"\"" + std::wstring(kInstalledProgram) + L"\" " + arguments, timeoutMs);
+}
+
+std::vector<std::wstring> ObservedLines(const wchar_t* suffix) {
+  const std::string bytes = ReadWholeFile(std::wstring(kInstalledProgram) + suffix);
+  std::wstring text(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), static_cast<int>(text.size()));
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+bool WaitForObservedLine(const wchar_t* suffix, const std::wstring& text, DWORD timeoutMs) {
+  for (DWORD waited = 0;; waited += 100) {
+    for (const std::wstring& line : ObservedLines(suffix)) {
+      if (line.find(text) != std::wstring::npos) return true;
+    }
+    if (waited >= timeoutMs) return false;
+    Sleep(100);
+  }
+}
+
+namespace {
+unique_sc_handle OpenTheService(DWORD access) {
+  unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return {};
+  return unique_sc_handle(OpenServiceW(manager.get(), kServiceName, access));
+}
+}  // namespace
+
+DWORD ServiceState() {
+  unique_sc_handle service = OpenTheService(SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
+  return status.dwCurrentState;
+}
+
+bool WaitForServiceState(DWORD state, DWORD timeoutMs) {
+  for (DWORD waited = 0;; waited += 100) {
+    if (ServiceState() == state) return true;
+    if (waited >= timeoutMs) return false;
+    Sleep(100);
+  }
+}
+
+bool SendServiceControl(DWORD control) {
+  unique_sc_handle service = OpenTheService(SERVICE_STOP | SERVICE_USER_DEFINED_CONTROL | SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  return service && ControlService(service.get(), control, &status);
+}
+
+std::vector<DWORD> FindProcesses(const wchar_t* fileName) {
+  std::vector<DWORD> found;
+  unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return found;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (lstrcmpiW(entry.szExeFile, fileName) == 0) found.push_back(entry.th32ProcessID);
+  }
+  return found;
+}
+
+std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& key, const std::wstring& name,
+                                               REGSAM view) {
+  unique_hkey opened;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.put()) != ERROR_SUCCESS) return std::nullopt;
+  wchar_t value[1024] = {};
+  DWORD size = sizeof(value) - sizeof(wchar_t);
+  DWORD type = 0;
+  if (RegQueryValueExW(opened.get(), name.empty() ? nullptr : name.c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return std::nullopt;
+  }
+  return std::wstring(value);
+}
+
+bool RegistryKeyExists(HKEY root, const std::wstring& key, REGSAM view) {
+  unique_hkey opened;
+  return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.put()) == ERROR_SUCCESS;
+}
+
+}  // namespace pelko::testing

@@ -1,0 +1,47 @@
+#pragma once
+// What the service tests share: installing the program on C:, running it,
+// reading what it wrote to the registry, the service manager and its
+// observer files.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelko::testing {
+
+inline constexpr wchar_t kInstallFolder[] = L"C:\\Program Files\\Norvane\\Pelko Labels";
+inline constexpr wchar_t kInstalledProgram[] = L"C:\\Program Files\\Norvane\\Pelko Labels\\PelkoLabelSvr.exe";
+inline constexpr wchar_t kDatabaseFile[] = L"C:\\ProgramData\\Norvane\\Pelko Labels\\labels.lst";
+inline constexpr wchar_t kServiceName[] = L"PelkoLabelSvr";
+
+// Copies PelkoLabelSvr.exe from beside the test program to the install
+// folder and creates its empty observer files (.events and .messages), so
+// that events are seen and message boxes never wait for a person.
+bool InstallProgram();
+
+// Runs a command line and waits; the exit code, or nothing on time-out.
+std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs = 30000);
+// Runs the installed program with arguments.
+std::optional<DWORD> RunInstalled(const std::wstring& arguments, DWORD timeoutMs = 30000);
+
+// The lines the installed program appended to its observer file
+// (suffix ".events" or ".messages").
+std::vector<std::wstring> ObservedLines(const wchar_t* suffix);
+// Waits until a line containing text appears; true when it did.
+bool WaitForObservedLine(const wchar_t* suffix, const std::wstring& text, DWORD timeoutMs = 10000);
+
+// The service's current state, or 0 when it is not installed.
+DWORD ServiceState();
+bool WaitForServiceState(DWORD state, DWORD timeoutMs = 15000);
+bool SendServiceControl(DWORD control);
+
+// Process ids of running programs with this file name.
+std::vector<DWORD> FindProcesses(const wchar_t* fileName);
+
+std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& key, const std::wstring& name,
+                                               REGSAM view = 0);
+bool RegistryKeyExists(HKEY root, const std::wstring& key, REGSAM view = 0);
+
+}  // namespace pelko::testing
