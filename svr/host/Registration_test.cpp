@@ -96,7 +96,7 @@ TEST(Registration, PerUserRegistrationLivesUnderTheUsersClasses) {
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, userClasses.put()), ERROR_SUCCESS);
   ExpectValues(userClasses.get(), ExpectedClassValues());
   ExpectValues(userClasses.get(), {{kTypeLibKey, L"", L"PelkoLabelSvr 1.0 Type Library"},
-                                   {kTypeLibKey + L"\\0\\win64", L"", kInstalledProgram},
+                                   {kTypeLibKey + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32"), L"", kInstalledProgram},
                                    {kInterfaceKey + L"\\TypeLib", L"", GuidString(LIBID_PelkoLabelSvrLib)}});
   EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + kClsidKey)) << "written machine-wide";
 
