@@ -11,31 +11,15 @@ namespace {
 
 bool IsMissing(LONG error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-// The root to work under, kept open for one write or removal.
-class ClassesRoot {
- public:
-  explicit ClassesRoot(const RegistryTarget& target) : m_view(target.view) {
-    m_key = ClassesRootOf(target, *m_owned.put());
-  }
-  HKEY get() const { return m_key; }
-  REGSAM view() const { return m_view; }
-
- private:
-  unique_hkey m_owned;
-  HKEY m_key = nullptr;
-  REGSAM m_view;
-};
-
 }  // namespace
 
-HKEY ClassesRootOf(const RegistryTarget& target, HKEY& ownedKey) {
-  ownedKey = nullptr;
-  if (target.scope == RegistryScope::Machine) return HKEY_CLASSES_ROOT;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | target.view, nullptr,
-                      &ownedKey, nullptr) != ERROR_SUCCESS) {
-    ownedKey = nullptr;
+ClassesRoot::ClassesRoot(const RegistryTarget& target) : m_view(target.view) {
+  if (target.scope == RegistryScope::Machine) {
+    m_key = HKEY_CLASSES_ROOT;
+  } else if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | target.view,
+                             nullptr, m_owned.put(), nullptr) == ERROR_SUCCESS) {
+    m_key = m_owned.get();
   }
-  return ownedKey;
 }
 
 LONG DeleteRegistryTree(HKEY root, const std::wstring& path, REGSAM view) {

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "UniqueHandle.h"
+
 #include <string>
 #include <vector>
 
@@ -34,9 +36,20 @@ struct RegistryTarget {
   REGSAM view = 0;  // 0, or KEY_WOW64_32KEY / KEY_WOW64_64KEY
 };
 
-// Opens (or creates) the classes root of a target: HKEY_CLASSES_ROOT for the
-// machine, HKEY_CURRENT_USER\Software\Classes for the user.
-HKEY ClassesRootOf(const RegistryTarget& target, HKEY& ownedKey);
+// The classes root of a target, open while this lives: HKEY_CLASSES_ROOT for
+// the machine, HKEY_CURRENT_USER\Software\Classes (created if missing) for
+// the user. get() is null when it cannot be opened.
+class ClassesRoot {
+ public:
+  explicit ClassesRoot(const RegistryTarget& target);
+  HKEY get() const { return m_key; }
+  REGSAM view() const { return m_view; }
+
+ private:
+  unique_hkey m_owned;
+  HKEY m_key = nullptr;
+  REGSAM m_view;
+};
 
 // Keys are written in list order (list parents before children).
 HRESULT WriteRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryTarget& target);

@@ -96,12 +96,10 @@ HRESULT CPelkoLabelSvrModule::RegisterAppIdKey(bool asService) {
   const RegistryTarget target = Target();
   RETURN_IF_FAILED(WriteRegistryKeys(AppIdEntries(m_serviceName), target));
 
-  HKEY rootKey = nullptr;
-  unique_hkey ownedRoot, appId;
-  const HKEY root = ClassesRootOf(target, rootKey);
-  ownedRoot.reset(rootKey);
-  RETURN_HR_IF(E_FAIL, !root);
-  RETURN_IF_WIN32_ERROR(RegOpenKeyExW(root, (L"AppID\\" + GuidString(kAppId)).c_str(), 0, KEY_WRITE, appId.put()));
+  const ClassesRoot root(target);
+  RETURN_HR_IF(E_FAIL, !root.get());
+  unique_hkey appId;
+  RETURN_IF_WIN32_ERROR(RegOpenKeyExW(root.get(), (L"AppID\\" + GuidString(kAppId)).c_str(), 0, KEY_WRITE, appId.put()));
   RegDeleteValueW(appId.get(), L"LocalService");
   if (!asService) return S_OK;
 
@@ -122,12 +120,10 @@ HRESULT CPelkoLabelSvrModule::RegisterAppIdKey(bool asService) {
 HRESULT CPelkoLabelSvrModule::UnregisterAppIdKey() {
   RETURN_HR_IF(E_FAIL, !UninstallService());
   const RegistryTarget target = Target();
-  HKEY rootKey = nullptr;
-  unique_hkey ownedRoot, appId;
-  const HKEY root = ClassesRootOf(target, rootKey);
-  ownedRoot.reset(rootKey);
-  if (root && RegOpenKeyExW(root, (L"AppID\\" + GuidString(kAppId)).c_str(), 0, KEY_WRITE, appId.put()) ==
-                  ERROR_SUCCESS) {
+  const ClassesRoot root(target);
+  unique_hkey appId;
+  if (root.get() && RegOpenKeyExW(root.get(), (L"AppID\\" + GuidString(kAppId)).c_str(), 0, KEY_WRITE,
+                                  appId.put()) == ERROR_SUCCESS) {
     RegDeleteValueW(appId.get(), L"LocalService");
   }
   return RemoveRegistryKeys(AppIdEntries(m_serviceName), target);

@@ -164,8 +164,10 @@ void CPelkoLabelSvrModule::ServiceMain() {
   m_delayShutdown = false;
   m_status.dwWin32ExitCode = static_cast<DWORD>(RunSequence());
   CoUninitialize();
-  SetServiceState(SERVICE_STOPPED);
+  // Written before the stop is reported: once the service manager hears
+  // "stopped", the dispatcher returns and the process may end at once.
   Event(L"Service stopped");
+  SetServiceState(SERVICE_STOPPED);
 }
 
 void CPelkoLabelSvrModule::SetServiceState(DWORD state) {

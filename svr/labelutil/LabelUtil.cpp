@@ -85,7 +85,9 @@ HRESULT CollectLabels(ULONG labelKind, bool forScript, ULONG& count, std::option
   return S_OK;
 }
 
-bool IsVariantReference(const VARIANT& argument) { return argument.vt == (VT_BYREF | VT_VARIANT); }
+bool IsVariantReference(const VARIANT& argument) {
+  return argument.vt == (VT_BYREF | VT_VARIANT) && argument.pvarVal != nullptr;
+}
 
 // A script argument as the wanted type (scripts pass numbers as I2 or I4,
 // and may pass them by reference).

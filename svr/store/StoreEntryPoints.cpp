@@ -76,7 +76,8 @@ bool CreateStoreMutex() {
 void CloseStoreMutex() { g_storeMutex.reset(); }
 
 void AttachStoreDatabase(ILabelDatabase* database) {
-  WithStore([&](CLabelStore& store) { store.SetDatabase(database); });
+  StoreLock lock;  // there is none before CreateStoreMutex: start-up is single-threaded then
+  g_labelStore.SetDatabase(database);
 }
 
 LabelValue StoreGetLabel(const wchar_t* path) {

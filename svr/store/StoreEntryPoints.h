@@ -18,8 +18,8 @@ namespace pelko {
 bool CreateStoreMutex();
 void CloseStoreMutex();
 
-// Where StoreLoad and StoreSave read and write; set before StoreLoad. The
-// store does not own it.
+// Where StoreLoad and StoreSave read and write; set before StoreLoad, before
+// or after CreateStoreMutex. The store does not own it.
 void AttachStoreDatabase(ILabelDatabase* database);
 
 // Paths come as zero-terminated strings from COM callers; null is the empty path.
