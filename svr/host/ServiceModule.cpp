@@ -79,7 +79,6 @@ CPelkoLabelSvrModule::CPelkoLabelSvrModule() {
   m_comInitialized = SUCCEEDED(CoInitialize(nullptr));
   m_saverWake.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ModuleLock::SetLastUnlockCallback(&CPelkoLabelSvrModule::OnLastUnlock);
-  // The drive watcher is constructed here (privileges, idle thread).
 }
 
 CPelkoLabelSvrModule::~CPelkoLabelSvrModule() {
@@ -258,8 +257,9 @@ HRESULT CPelkoLabelSvrModule::BeforeMessageLoop() {
   if (!CreateStoreMutex()) return S_FALSE;
   LoadStore();
 
-  // The drive watcher gets the fixed drives here, and the change applier
-  // starts here, before the saver thread.
+  m_watcher.AddFixedDrives();
+  InterlockedExchange(&m_applierStop, 0);
+  m_hApplierThread.reset(CreateThread(nullptr, 0, &CPelkoLabelSvrModule::ApplyChangesThreadProc, this, 0, nullptr));
 
   InterlockedExchange(&m_saverStop, 0);
   ResetEvent(m_saverWake.get());
@@ -308,11 +308,12 @@ HRESULT CPelkoLabelSvrModule::AfterMessageLoop() {
   ReportStopProgress();
   if (!m_isService) Sleep(kShutdownPauseMs);
 
-  // The change applier is stopped here (it stops the drive watcher).
-  bool storeUsersEnded = true;
-
+  // A thread that has not ended may still take the store mutex.
+  bool storeUsersEnded = StopApplierThread();
+  ReportTrackingSummary();
+  ReportStopProgress();
   StopSaverThread();
-  if (m_hSaverThread) storeUsersEnded = false;  // still running: it may yet take the mutex
+  if (m_hSaverThread) storeUsersEnded = false;
   ReportStopProgress();
 
   const bool saved = StoreSaveIfChanged();
@@ -320,10 +321,41 @@ HRESULT CPelkoLabelSvrModule::AfterMessageLoop() {
     Event(L"The labels could not be saved: " + ToWide(StoreLastSaveError()));
   }
   ReportStopProgress();
-  // A thread that did not end may still take the mutex: then it is left to
-  // the end of the process.
+  // Left to the end of the process while a thread may still use it.
   if (storeUsersEnded) CloseStoreMutex();
   return saved ? result : S_FALSE;
+}
+
+// The applier finishes the record in hand, stops the watcher (which waits
+// for its own thread) and ends. True when it has ended.
+bool CPelkoLabelSvrModule::StopApplierThread() {
+  InterlockedExchange(&m_applierStop, 1);
+  if (!m_hApplierThread) {
+    m_watcher.Stop();
+    return true;
+  }
+  if (WaitForSingleObject(m_hApplierThread.get(), kApplierStopWaitMs) != WAIT_OBJECT_0) return false;
+  m_hApplierThread.reset();
+  return true;
+}
+
+void CPelkoLabelSvrModule::ReportTrackingSummary() {
+  const CDriveWatcher::Statistics watched = m_watcher.GetStatistics();
+  std::wstring summary = L"Changes tracked: " + std::to_wstring(m_applierStatistics.applied) + L" applied, " +
+                         std::to_wstring(m_applierStatistics.skipped) + L" skipped, " +
+                         std::to_wstring(watched.overflows) + L" notification overflows, " +
+                         std::to_wstring(watched.rootFailures) + L" drive root failures";
+  if (watched.priming.folders) {
+    summary += L"; Wine watch priming: " + std::to_wstring(watched.priming.folders) + L" folders in " +
+               std::to_wstring(watched.priming.milliseconds) + L" ms";
+  }
+  Event(summary);
+}
+
+DWORD WINAPI CPelkoLabelSvrModule::ApplyChangesThreadProc(void* parameter) {
+  auto* module = static_cast<CPelkoLabelSvrModule*>(parameter);
+  RunChangeApplier(module->m_watcher, &module->m_applierStop, &module->m_applierStatistics);
+  return 0;
 }
 
 void CPelkoLabelSvrModule::StopSaverThread() {

@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "ApplierThread.h"
 #include "ComPtr.h"
+#include "DriveWatcher.h"
 #include "LabelDatabaseFile.h"
 #include "RegistryWriter.h"
 #include "UniqueHandle.h"
@@ -49,12 +51,17 @@ class CPelkoLabelSvrModule {
   void SetRunningAsService(bool isService) { m_isService = isService; }
 
   const std::wstring& ServiceName() const { return m_serviceName; }
+  CDriveWatcher& Watcher() { return m_watcher; }
+  // True once the applier, the watcher and the saver threads have all ended.
+  bool WorkerThreadsEnded() const { return !m_hApplierThread && !m_hSaverThread && !m_watcher.ThreadRunning(); }
+  const ApplierStatistics& AppliedChanges() const { return m_applierStatistics; }
   DWORD CurrentState() const { return m_status.dwCurrentState; }
 
  private:
   static void WINAPI ServiceMainProc(DWORD argc, LPWSTR* argv);
   static void WINAPI ServiceCtrlHandlerProc(DWORD control);
   static DWORD WINAPI AutoSaveThreadProc(void* module);
+  static DWORD WINAPI ApplyChangesThreadProc(void* module);
   static DWORD WINAPI ShutdownMonitorThreadProc(void* module);
   static void OnLastUnlock();
 
@@ -69,6 +76,8 @@ class CPelkoLabelSvrModule {
   void LoadStore();
   bool StartShutdownMonitor();
   void StopSaverThread();
+  bool StopApplierThread();
+  void ReportTrackingSummary();
 
   std::wstring m_serviceName;
   SERVICE_STATUS_HANDLE m_hStatus = nullptr;
@@ -91,7 +100,9 @@ class CPelkoLabelSvrModule {
   std::unique_ptr<LabelDatabaseFile> m_database;
 
   volatile LONG m_applierStop = 0;
+  CDriveWatcher m_watcher;
   unique_handle m_hApplierThread;
+  ApplierStatistics m_applierStatistics;
   volatile LONG m_saverStop = 0;
   unique_handle m_saverWake;
   unique_handle m_hSaverThread;

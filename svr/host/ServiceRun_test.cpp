@@ -28,40 +28,13 @@ std::string WorkedExample() {
   return bytes;
 }
 
-class ComApartment {
- public:
-  ComApartment() { CoInitialize(nullptr); }
-  ~ComApartment() { CoUninitialize(); }
-};
-
-// A client as the extension and the manager are: by ProgID only.
-com_ptr<ILabelUtil> CreateLabelUtil() {
-  CLSID clsid;
-  com_ptr<ILabelUtil> labels;
-  if (FAILED(CLSIDFromProgID(L"PelkoLabelSvr.LabelUtil", &clsid))) return labels;
-  CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILabelUtil, labels.put_void());
-  return labels;
-}
-
-ULONG LabelOf(ILabelUtil* labels, const wchar_t* path) {
-  unique_bstr text(SysAllocString(path));
-  ULONG value = 99;
-  EXPECT_EQ(labels->GetLabel(text.get(), &value), S_OK);
-  return value;
-}
-
-HRESULT SetLabelOf(ILabelUtil* labels, const wchar_t* path, ULONG value) {
-  unique_bstr text(SysAllocString(path));
-  return labels->SetLabel(text.get(), value);
-}
-
 TEST(ServiceRun, ComStartsTheServiceAndItsLabelsSurviveARestart) {
   ComApartment apartment;
   ASSERT_TRUE(InstallProgram());
   ASSERT_EQ(RunInstalled(L"/Service"), 0u);
   ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
   {
-    com_ptr<ILabelUtil> labels = CreateLabelUtil();
+    com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
     ASSERT_TRUE(labels);
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(SetLabelOf(labels.get(), L"D:\\Work\\Plan", 4), S_OK);
@@ -75,7 +48,7 @@ TEST(ServiceRun, ComStartsTheServiceAndItsLabelsSurviveARestart) {
   EXPECT_EQ(ReadWholeFile(kDatabaseFile), WorkedExample());
   EXPECT_TRUE(WaitForObservedLine(L".events", L"Service stopped"));
 
-  com_ptr<ILabelUtil> labels = CreateLabelUtil();
+  com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
   ASSERT_TRUE(labels);
   EXPECT_EQ(LabelOf(labels.get(), L"c:\\A.TXT"), 1u);
   EXPECT_EQ(LabelOf(labels.get(), L"D:\\Work\\Plan"), 4u);
@@ -88,7 +61,7 @@ TEST(ServiceRun, ALabelIsOnDiskAMomentAfterItWasSet) {
   ComApartment apartment;
   ASSERT_TRUE(InstallProgram());
   ASSERT_EQ(RunInstalled(L"/Service"), 0u);
-  com_ptr<ILabelUtil> labels = CreateLabelUtil();
+  com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
   ASSERT_TRUE(labels);
   ASSERT_EQ(SetLabelOf(labels.get(), L"D:\\Work\\Plan", 4), S_OK);
   ASSERT_EQ(SetLabelOf(labels.get(), L"C:\\a.txt", 1), S_OK);
@@ -107,7 +80,7 @@ TEST(ServiceRun, ADamagedDatabaseIsMovedAsideAndTheServiceRunsEmpty) {
   const std::string damaged("\x01\x02\x03\x04\x01\0\0\0\0\0\0\0", 12);
   ASSERT_TRUE(WriteWholeFile(kDatabaseFile, damaged));
 
-  com_ptr<ILabelUtil> labels = CreateLabelUtil();
+  com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
   ASSERT_TRUE(labels);
   ULONG count = 99;
   VARIANT paths, labelValues;
@@ -133,7 +106,7 @@ TEST(ServiceRun, AnUnknownControlIsReportedAndTheServiceKeepsRunning) {
   ComApartment apartment;
   ASSERT_TRUE(InstallProgram());
   ASSERT_EQ(RunInstalled(L"/Service"), 0u);
-  com_ptr<ILabelUtil> labels = CreateLabelUtil();
+  com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
   ASSERT_TRUE(labels);
   ASSERT_TRUE(SendServiceControl(128));
   EXPECT_TRUE(WaitForObservedLine(L".events", L"Bad service request"));
@@ -145,7 +118,7 @@ TEST(ServiceRun, APlainServerEndsAFewSecondsAfterItsLastClientLetGo) {
   ComApartment apartment;
   ASSERT_TRUE(InstallProgram());
   ASSERT_EQ(RunInstalled(L"/RegServer"), 0u);
-  com_ptr<ILabelUtil> labels = CreateLabelUtil();
+  com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
   ASSERT_TRUE(labels);
   EXPECT_EQ(SetLabelOf(labels.get(), L"C:\\a.txt", 1), S_OK);
   const std::vector<DWORD> servers = FindProcesses(L"PelkoLabelSvr.exe");
@@ -180,6 +153,7 @@ TEST(ServiceRun, TheShutdownControlSavesBeforeAnythingElse) {
 
   EXPECT_EQ(module.AfterMessageLoop(), S_OK);
   EXPECT_EQ(ReadWholeFile(kDatabaseFile), WorkedExample());
+  EXPECT_TRUE(module.WorkerThreadsEnded()) << "a thread outlives the stop";
 }
 
 }  // namespace

@@ -102,6 +102,35 @@ std::vector<DWORD> FindProcesses(const wchar_t* fileName) {
   return found;
 }
 
+com_ptr<ILabelUtil> CreateLabelUtilByProgId() {
+  CLSID clsid;
+  com_ptr<ILabelUtil> labels;
+  if (SUCCEEDED(CLSIDFromProgID(L"PelkoLabelSvr.LabelUtil", &clsid))) {
+    CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILabelUtil, labels.put_void());
+  }
+  return labels;
+}
+
+ULONG LabelOf(ILabelUtil* labels, const std::wstring& path) {
+  unique_bstr text(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+  ULONG value = 0xDEAD;
+  return SUCCEEDED(labels->GetLabel(text.get(), &value)) ? value : 0xDEAD;
+}
+
+HRESULT SetLabelOf(ILabelUtil* labels, const std::wstring& path, ULONG value) {
+  unique_bstr text(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+  return labels->SetLabel(text.get(), value);
+}
+
+std::optional<DWORD> WaitForLabel(ILabelUtil* labels, const std::wstring& path, ULONG expected, DWORD timeoutMs) {
+  const DWORD started = GetTickCount();
+  for (;;) {
+    if (LabelOf(labels, path) == expected) return GetTickCount() - started;
+    if (GetTickCount() - started >= timeoutMs) return std::nullopt;
+    Sleep(10);
+  }
+}
+
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& key, const std::wstring& name,
                                                REGSAM view) {
   unique_hkey opened;

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "ComPtr.h"
+#include "PelkoLabelSvr.h"
+
 namespace pelko::testing {
 
 inline constexpr wchar_t kInstallFolder[] = L"C:\\Program Files\\Norvane\\Pelko Labels";
@@ -39,6 +42,22 @@ bool SendServiceControl(DWORD control);
 
 // Process ids of running programs with this file name.
 std::vector<DWORD> FindProcesses(const wchar_t* fileName);
+
+class ComApartment {
+ public:
+  ComApartment() { CoInitialize(nullptr); }
+  ~ComApartment() { CoUninitialize(); }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+};
+
+// A client as the extension and the manager are: by ProgID only.
+com_ptr<ILabelUtil> CreateLabelUtilByProgId();
+ULONG LabelOf(ILabelUtil* labels, const std::wstring& path);
+HRESULT SetLabelOf(ILabelUtil* labels, const std::wstring& path, ULONG value);
+// Polls until path has the expected label; the time it took, or nothing.
+std::optional<DWORD> WaitForLabel(ILabelUtil* labels, const std::wstring& path, ULONG expected,
+                                  DWORD timeoutMs = 5000);
 
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& key, const std::wstring& name,
                                                REGSAM view = 0);

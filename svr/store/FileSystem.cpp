@@ -2,11 +2,13 @@
 
 namespace pelko {
 
-void CollectFolderItems(IFileSystem& fileSystem, std::u16string_view folder, PathSet& items) {
+bool CollectFolderItems(IFileSystem& fileSystem, std::u16string_view folder, PathSet& items,
+                        const StopRequested& stopRequested) {
   // An explicit stack instead of recursion: depth is bounded by nothing but
   // the path length.
   std::vector<std::u16string> pending{std::u16string(folder)};
   while (!pending.empty()) {
+    if (stopRequested && stopRequested()) return false;
     const std::u16string current = std::move(pending.back());
     pending.pop_back();
     for (const FolderEntry& entry : fileSystem.ListFolder(current)) {
@@ -16,6 +18,7 @@ void CollectFolderItems(IFileSystem& fileSystem, std::u16string_view folder, Pat
       items.insert(std::move(itemPath));
     }
   }
+  return true;
 }
 
 }  // namespace pelko

@@ -2,6 +2,7 @@
 // What the label table asks of the disk, behind an interface: the Win32 side
 // answers with the real file system, tests with a fake one.
 
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -28,9 +29,14 @@ class IFileSystem {
 
 using PathSet = std::set<std::u16string, PathLess>;
 
+// Asked between folders of a long walk; true ends the walk early.
+using StopRequested = std::function<bool()>;
+
 // Adds every item below folder, at all depths, to items. Names that begin
 // with "." are skipped with everything inside them. A link is listed but
 // never entered, so a link back to a parent cannot make the walk endless.
-void CollectFolderItems(IFileSystem& fileSystem, std::u16string_view folder, PathSet& items);
+// False when stopRequested ended the walk before it was complete.
+bool CollectFolderItems(IFileSystem& fileSystem, std::u16string_view folder, PathSet& items,
+                        const StopRequested& stopRequested = {});
 
 }  // namespace pelko

@@ -96,32 +96,49 @@ std::optional<std::vector<LabelEntry>> CLabelStore::GetLabelCollection(LabelValu
   return taken;
 }
 
-void CLabelStore::ItemRemoved(std::u16string_view path) {
+void CLabelStore::ItemRemoved(std::u16string_view path, std::optional<std::uint64_t> eventMs) {
   // An empty path names no item (and would match every path starting "\").
   if (path.empty()) return;
+  const LabelValue removedLabel = GetLabel(path);
+  std::u16string pooledKey;
   ForEachAtOrBelow(m_labels, path, [&](LabelMap::iterator entry) {
     std::u16string key = GetRelativePath(path, entry->first);
     if (key.empty()) return;
     // A key already pooled keeps its earlier label.
-    m_removedPool.emplace(std::move(key), entry->second);
+    const bool pooled = m_removedPool.emplace(key, entry->second).second;
+    if (pooled && PathsEqual(entry->first, path)) pooledKey = std::move(key);
     m_labels.erase(entry);
     MarkChanged();
   });
+  if (!eventMs) return;
+  PoolVacatedHolders(path);
+  if (removedLabel != kNoLabel) RememberVacated({std::u16string(path), removedLabel, {}, pooledKey, *eventMs});
 }
 
-void CLabelStore::ItemAdded(std::u16string_view path) {
+void CLabelStore::ItemAdded(std::u16string_view path, std::optional<std::uint64_t> eventMs,
+                            const StopRequested& stopRequested) {
   if (path.empty()) return;
+  // A label given back to this very path outranks any pooled one of the same name.
+  const bool restored = eventMs && RestoreVacated(path, *eventMs);
+  ClaimFromPool(path, /*skipOwnName=*/restored, stopRequested);
+}
+
+void CLabelStore::ClaimFromPool(std::u16string_view path, bool skipOwnName, const StopRequested& stopRequested) {
   const std::u16string_view name = GetLastComponent(path);
   const std::u16string_view parent = path.substr(0, path.size() - name.size());
 
   if (m_fileSystem && m_fileSystem->IsFolder(path)) {
     std::vector<LabelMap::iterator> candidates;
-    ForEachAtOrBelow(m_removedPool, name, [&](LabelMap::iterator entry) { candidates.push_back(entry); });
+    ForEachAtOrBelow(m_removedPool, name, [&](LabelMap::iterator entry) {
+      if (!skipOwnName || !PathsEqual(entry->first, name)) candidates.push_back(entry);
+    });
     // Listing a large folder holds up every other user of the store: do it
     // only when some pooled label could be claimed.
     if (candidates.empty()) return;
     PathSet items;
-    CollectFolderItems(*m_fileSystem, path, items);
+    // Stopped early (the service is stopping): claim nothing rather than
+    // judge by half a listing.
+    if (!CollectFolderItems(*m_fileSystem, path, items, stopRequested)) return;
     items.emplace(path);
     for (auto entry : candidates) {
       std::u16string claimant(parent);
@@ -134,21 +151,80 @@ void CLabelStore::ItemAdded(std::u16string_view path) {
     return;
   }
 
+  if (skipOwnName) return;
   if (auto entry = m_removedPool.find(name); entry != m_removedPool.end()) {
     SetLabel(path, entry->second);
     m_removedPool.erase(entry);
   }
 }
 
-void CLabelStore::ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath) {
+void CLabelStore::ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath,
+                              std::optional<std::uint64_t> eventMs) {
   // A rename to nothing would give the labels to the empty path; a rename
   // of nothing would take every path starting with "\".
   if (oldPath.empty() || newPath.empty()) return;
+  const LabelValue movedLabel = GetLabel(oldPath);
   // Whether newPath is a folder is not asked: by the time a rename record
   // is applied the item may have been renamed again or deleted, and a
   // folder's labels would be stranded. Re-keying the whole subtree gives a
   // file exactly RenameFile's result.
   RenameFolder(oldPath, newPath);
+  if (eventMs) {
+    FollowVacatedHolders(oldPath, newPath);
+    if (movedLabel != kNoLabel) RememberVacated({std::u16string(oldPath), movedLabel, std::u16string(newPath), {}, *eventMs});
+  }
+  // The new name is an item appearing there: it may take a label back as an
+  // added item does (a temporary file renamed onto a saved document).
+  if (GetLabel(newPath) == kNoLabel) ItemAdded(newPath, eventMs);
+}
+
+void CLabelStore::RememberVacated(VacatedPath vacated) {
+  constexpr std::size_t kMostRemembered = 4096;
+  if (m_vacated.size() == kMostRemembered) m_vacated.pop_front();
+  m_vacated.push_back(std::move(vacated));
+}
+
+// A label that moved away with a rename may move on again (a temporary
+// file renamed once more): keep track of where it is.
+void CLabelStore::FollowVacatedHolders(std::u16string_view oldPath, std::u16string_view newPath) {
+  for (VacatedPath& vacated : m_vacated) {
+    if (!vacated.holder.empty() && IsAtOrBelow(oldPath, vacated.holder)) {
+      vacated.holder = std::u16string(newPath) + vacated.holder.substr(oldPath.size());
+    }
+  }
+}
+
+// The holder itself was removed: its label is now in the pool under its name.
+void CLabelStore::PoolVacatedHolders(std::u16string_view removedPath) {
+  for (VacatedPath& vacated : m_vacated) {
+    if (!vacated.holder.empty() && IsAtOrBelow(removedPath, vacated.holder)) {
+      vacated.poolKey = GetRelativePath(removedPath, vacated.holder);
+      vacated.holder.clear();
+    }
+  }
+}
+
+bool CLabelStore::RestoreVacated(std::u16string_view path, std::uint64_t nowMs) {
+  while (!m_vacated.empty() && nowMs > m_vacated.front().timeMs + kReappearWindowMs) m_vacated.pop_front();
+  if (GetLabel(path) != kNoLabel) return false;
+  for (auto it = m_vacated.rbegin(); it != m_vacated.rend(); ++it) {
+    if (!PathsEqual(it->path, path)) continue;
+    const VacatedPath vacated = *it;
+    m_vacated.erase(std::next(it).base());
+    // The label moves back: it leaves the temporary name it went to, or the
+    // pool entry the removal made, if it is still there.
+    if (auto holder = m_labels.find(vacated.holder); !vacated.holder.empty() && holder != m_labels.end() &&
+                                                      holder->second == vacated.label) {
+      m_labels.erase(holder);
+    }
+    if (auto pooled = m_removedPool.find(vacated.poolKey); !vacated.poolKey.empty() && pooled != m_removedPool.end() &&
+                                                           pooled->second == vacated.label) {
+      m_removedPool.erase(pooled);
+    }
+    SetLabel(path, vacated.label);
+    return true;
+  }
+  return false;
 }
 
 void CLabelStore::RenameFile(std::u16string_view oldPath, std::u16string_view newPath) {

@@ -8,6 +8,7 @@
 // entry points (StoreEntryPoints.h).
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -71,9 +72,16 @@ class CLabelStore {
   // nothing at all when the table is empty.
   std::optional<std::vector<LabelEntry>> GetLabelCollection(LabelValue labelKind) const;
 
-  void ItemAdded(std::u16string_view path);
-  void ItemRemoved(std::u16string_view path);
-  void ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath);
+  // The change tracker's operations. eventMs is when the change was seen
+  // (any monotonic millisecond clock); with it, a path whose labelled item
+  // was renamed away or removed gets its label back when an item appears at
+  // the same path within kReappearWindowMs, as editors' safe saves do.
+  void ItemAdded(std::u16string_view path, std::optional<std::uint64_t> eventMs = std::nullopt,
+                 const StopRequested& stopRequested = {});
+  void ItemRemoved(std::u16string_view path, std::optional<std::uint64_t> eventMs = std::nullopt);
+  void ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath,
+                   std::optional<std::uint64_t> eventMs = std::nullopt);
+  static constexpr std::uint64_t kReappearWindowMs = 2000;
   void RenameFile(std::u16string_view oldPath, std::u16string_view newPath);
   void RenameFolder(std::u16string_view oldPath, std::u16string_view newPath);
   void Clear();
@@ -95,6 +103,21 @@ class CLabelStore {
   void MarkChanged() { ++m_changeCount; }
   bool SaveFailed(std::u16string reason);
 
+  // A labelled path that was just renamed away or removed: where its label
+  // went (a path, or a pool key this removal created) and when.
+  struct VacatedPath {
+    std::u16string path;
+    LabelValue label = kNoLabel;
+    std::u16string holder;
+    std::u16string poolKey;
+    std::uint64_t timeMs = 0;
+  };
+  void RememberVacated(VacatedPath vacated);
+  void FollowVacatedHolders(std::u16string_view oldPath, std::u16string_view newPath);
+  void PoolVacatedHolders(std::u16string_view removedPath);
+  bool RestoreVacated(std::u16string_view path, std::uint64_t nowMs);
+  void ClaimFromPool(std::u16string_view path, bool skipOwnName, const StopRequested& stopRequested);
+
   LabelMap m_labels;
   std::int32_t m_version = kLabelsVersion;
   LabelMap m_removedPool;
@@ -106,6 +129,7 @@ class CLabelStore {
   bool m_keepCopyBeforeSave = false;  // a partially loaded file must be copied before it is replaced
   bool m_saveBlocked = false;         // an unreadable file is still in place
   std::u16string m_lastSaveError;
+  std::deque<VacatedPath> m_vacated;  // oldest first, at most a few seconds old
 };
 
 }  // namespace pelko

@@ -106,16 +106,16 @@ HRESULT StoreGetLabelCollection(LabelValue labelKind, ULONG* count, std::optiona
   });
 }
 
-void StoreItemAdded(const wchar_t* path) {
-  WithStore([&](CLabelStore& store) { store.ItemAdded(PathOf(path)); });
+void StoreItemAdded(const wchar_t* path, std::optional<std::uint64_t> eventMs, const StopRequested& stopRequested) {
+  WithStore([&](CLabelStore& store) { store.ItemAdded(PathOf(path), eventMs, stopRequested); });
 }
 
-void StoreItemRemoved(const wchar_t* path) {
-  WithStore([&](CLabelStore& store) { store.ItemRemoved(PathOf(path)); });
+void StoreItemRemoved(const wchar_t* path, std::optional<std::uint64_t> eventMs) {
+  WithStore([&](CLabelStore& store) { store.ItemRemoved(PathOf(path), eventMs); });
 }
 
-void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath) {
-  WithStore([&](CLabelStore& store) { store.ItemRenamed(PathOf(oldPath), PathOf(newPath)); });
+void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath, std::optional<std::uint64_t> eventMs) {
+  WithStore([&](CLabelStore& store) { store.ItemRenamed(PathOf(oldPath), PathOf(newPath), eventMs); });
 }
 
 LoadResult StoreLoad() {

@@ -32,9 +32,13 @@ void StoreClearLabel(const wchar_t* path);
 // memory: E_OUTOFMEMORY, count 0, entries untouched.
 HRESULT StoreGetLabelCollection(LabelValue labelKind, ULONG* count, std::optional<std::vector<LabelEntry>>* entries);
 
-void StoreItemAdded(const wchar_t* path);
-void StoreItemRemoved(const wchar_t* path);
-void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath);
+// The change tracker's operations; eventMs is when the change was seen
+// (see CLabelStore). stopRequested lets a long folder walk end early.
+void StoreItemAdded(const wchar_t* path, std::optional<std::uint64_t> eventMs = std::nullopt,
+                    const StopRequested& stopRequested = {});
+void StoreItemRemoved(const wchar_t* path, std::optional<std::uint64_t> eventMs = std::nullopt);
+void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath,
+                      std::optional<std::uint64_t> eventMs = std::nullopt);
 
 LoadResult StoreLoad();  // idle: LoadStatus::NotLocked
 bool StoreSave();        // idle: false

@@ -1,0 +1,50 @@
+#include "ApplierThread.h"
+
+#include "StoreEntryPoints.h"
+#include "Utf16.h"
+#include "Win32PathEnvironment.h"
+
+namespace pelko {
+namespace {
+
+constexpr DWORD kIdleWaitMs = 200;
+
+// The store through its locked entry points.
+class StoreChanges final : public ILabelStoreChanges {
+ public:
+  explicit StoreChanges(const volatile LONG* stopFlag) : m_stopFlag(stopFlag) {}
+
+  void ItemAdded(std::u16string_view path, std::uint64_t eventMs) override {
+    // Listing a large added folder may take long: a stop must not wait for it.
+    StoreItemAdded(ToWide(path).c_str(), eventMs, [this] { return *m_stopFlag != 0; });
+  }
+  void ItemRemoved(std::u16string_view path, std::uint64_t eventMs) override {
+    StoreItemRemoved(ToWide(path).c_str(), eventMs);
+  }
+  void ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath, std::uint64_t eventMs) override {
+    StoreItemRenamed(ToWide(oldPath).c_str(), ToWide(newPath).c_str(), eventMs);
+  }
+
+ private:
+  const volatile LONG* m_stopFlag;
+};
+
+}  // namespace
+
+void RunChangeApplier(CDriveWatcher& watcher, const volatile LONG* stopFlag, ApplierStatistics* statistics) {
+  Win32PathEnvironment environment;
+  StoreChanges store(stopFlag);
+  ChangeRecord record;
+  while (!*stopFlag) {
+    if (!watcher.PopChange(record)) {
+      // Woken as soon as a change is queued; the time-out only re-checks the stop flag.
+      watcher.WaitForChange(kIdleWaitMs);
+      continue;
+    }
+    const bool applied = ApplyChange(record, environment, store);
+    if (statistics) ++(applied ? statistics->applied : statistics->skipped);
+  }
+  watcher.Stop();
+}
+
+}  // namespace pelko
