@@ -60,6 +60,38 @@ bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target) {
   return WaitFor([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
+namespace {
+
+std::wstring DriveLinkPath(wchar_t letter) {
+  wchar_t prefix[MAX_PATH] = {};
+  if (!GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH)) return {};
+  return std::wstring(prefix) + L"/dosdevices/" + static_cast<wchar_t>(towlower(letter)) + L":";
+}
+
+bool DriveOpens(wchar_t letter) {
+  const wchar_t root[] = {letter, L':', L'\\', 0};
+  unique_hfile directory(CreateFileW(root, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return directory.is_valid();
+}
+
+}  // namespace
+
+bool LinkWineDrive(wchar_t letter, const std::string& unixFolder) {
+  const std::wstring link = DriveLinkPath(letter);
+  if (link.empty() ||
+      !StartUnixProgram(L"\\\\?\\unix\\bin\\ln", L"/bin/ln -s -n -f \"" + Widen(unixFolder) + L"\" \"" + link + L"\"")) {
+    return false;
+  }
+  return WaitFor([&] { return DriveOpens(letter); });
+}
+
+bool UnlinkWineDrive(wchar_t letter) {
+  const std::wstring link = DriveLinkPath(letter);
+  if (link.empty() || !StartUnixProgram(L"\\\\?\\unix\\bin\\rm", L"/bin/rm -f \"" + link + L"\"")) return false;
+  return WaitFor([&] { return !DriveOpens(letter); });
+}
+
 std::wstring MakeScratchFolder(const wchar_t* name) {
   const std::wstring folder = std::wstring(L"D:\\") + name;
   // rm from Linux: Wine cannot delete a link to a folder.

@@ -17,6 +17,12 @@ std::string UnixPathOf(const std::wstring& windowsPath);
 // file as the plain file. Waits until the link is visible.
 bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target);
 
+// Points the prefix's drive letter at a Unix folder, or takes the letter
+// away (an unplugged disk), as a user would with the dosdevices links.
+// Waits until Wine sees the change.
+bool LinkWineDrive(wchar_t letter, const std::string& unixFolder);
+bool UnlinkWineDrive(wchar_t letter);
+
 // A fresh, empty folder on the test prefix's D: drive.
 std::wstring MakeScratchFolder(const wchar_t* name);
 
