@@ -378,7 +378,7 @@ void CDriveWatcher::Shared::Queue(std::vector<ChangeRecord>& changes) {
 
 void CDriveWatcher::Shared::Prime(const std::wstring& folder) {
   PrimingCost cost;
-  PrimeWineWatch(folder, cost);
+  PrimeWineWatch(folder, cost, [this] { return !running; });
   primedFolders += cost.folders;
   primingMs += cost.milliseconds;
 }

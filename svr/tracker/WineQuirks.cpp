@@ -29,11 +29,12 @@ bool IsWineUnixRootDrive(const std::wstring& root) {
   return isRoot;
 }
 
-void PrimeWineWatch(const std::wstring& folder, PrimingCost& cost, std::uint64_t maxFolders) {
+void PrimeWineWatch(const std::wstring& folder, PrimingCost& cost, const std::function<bool()>& stopRequested,
+                    std::uint64_t maxFolders) {
   const DWORD started = GetTickCount();
   std::vector<std::wstring> pending{folder};
   std::uint64_t listed = 0;
-  while (!pending.empty() && listed < maxFolders) {
+  while (!pending.empty() && listed < maxFolders && !(stopRequested && stopRequested())) {
     std::wstring current = std::move(pending.back());
     pending.pop_back();
     if (!current.empty() && current.back() == L'\\') current.pop_back();

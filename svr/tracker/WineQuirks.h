@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 namespace pelko {
@@ -28,8 +29,10 @@ struct PrimingCost {
 };
 
 // Lists every folder below folder once, without entering links, and at
-// most maxFolders of them. Adds what it did to cost.
-void PrimeWineWatch(const std::wstring& folder, PrimingCost& cost, std::uint64_t maxFolders = 100000);
+// most maxFolders of them, until stopRequested answers true. Adds what it
+// did to cost.
+void PrimeWineWatch(const std::wstring& folder, PrimingCost& cost, const std::function<bool()>& stopRequested = {},
+                    std::uint64_t maxFolders = 100000);
 
 // The folder renames of one watched root, to correct the stale paths Wine
 // reports below them.
