@@ -159,7 +159,7 @@ void CLabelStore::ClaimFromPool(std::u16string_view path, bool skipOwnName, cons
 }
 
 void CLabelStore::ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath,
-                              std::optional<std::uint64_t> eventMs) {
+                              std::optional<std::uint64_t> eventMs, const StopRequested& stopRequested) {
   // A rename to nothing would give the labels to the empty path; a rename
   // of nothing would take every path starting with "\".
   if (oldPath.empty() || newPath.empty()) return;
@@ -175,7 +175,7 @@ void CLabelStore::ItemRenamed(std::u16string_view oldPath, std::u16string_view n
   }
   // The new name is an item appearing there: it may take a label back as an
   // added item does (a temporary file renamed onto a saved document).
-  if (GetLabel(newPath) == kNoLabel) ItemAdded(newPath, eventMs);
+  if (GetLabel(newPath) == kNoLabel) ItemAdded(newPath, eventMs, stopRequested);
 }
 
 void CLabelStore::RememberVacated(VacatedPath vacated) {
@@ -208,7 +208,9 @@ bool CLabelStore::RestoreVacated(std::u16string_view path, std::uint64_t nowMs) 
   while (!m_vacated.empty() && nowMs > m_vacated.front().timeMs + kReappearWindowMs) m_vacated.pop_front();
   if (GetLabel(path) != kNoLabel) return false;
   for (auto it = m_vacated.rbegin(); it != m_vacated.rend(); ++it) {
-    if (!PathsEqual(it->path, path)) continue;
+    // Entries arrive nearly, not strictly, in time order (a rename waits for
+    // its new name): the window is checked for each one.
+    if (!PathsEqual(it->path, path) || nowMs > it->timeMs + kReappearWindowMs) continue;
     const VacatedPath vacated = *it;
     m_vacated.erase(std::next(it).base());
     // The label moves back: it leaves the temporary name it went to, or the

@@ -80,7 +80,7 @@ class CLabelStore {
                  const StopRequested& stopRequested = {});
   void ItemRemoved(std::u16string_view path, std::optional<std::uint64_t> eventMs = std::nullopt);
   void ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath,
-                   std::optional<std::uint64_t> eventMs = std::nullopt);
+                   std::optional<std::uint64_t> eventMs = std::nullopt, const StopRequested& stopRequested = {});
   static constexpr std::uint64_t kReappearWindowMs = 2000;
   void RenameFile(std::u16string_view oldPath, std::u16string_view newPath);
   void RenameFolder(std::u16string_view oldPath, std::u16string_view newPath);

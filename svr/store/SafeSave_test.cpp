@@ -92,6 +92,14 @@ const SaveCase kSaveCases[] = {
      {Renamed(kDoc, kWrl, 0), Renamed(kWrd, kDoc, 2001), Removed(kWrl, 2002)},
      {},
      {{u"~wrl0001.tmp", 7}}},
+    // A rename waits for its new name, so an older change can be applied
+    // after a newer one: the window still counts from its own time.
+    {"Word, held-back rename applied after a newer change, new version after its window",
+     {{kDoc, 7}, {u"D:\\Work\\a.txt", 2}},
+     {Renamed(u"D:\\Work\\a.txt", u"D:\\Work\\b.txt", 2500), Renamed(kDoc, kWrl, 0), Renamed(kWrd, kDoc, 3000),
+      Removed(kWrl, 3001)},
+     {{u"D:\\Work\\b.txt", 2}},
+     {{u"~wrl0001.tmp", 7}}},
     {"Word, without times",
      {{kDoc, 7}},
      {Renamed(kDoc, kWrl, kNoTime), Renamed(kWrd, kDoc, kNoTime), Removed(kWrl, kNoTime)},

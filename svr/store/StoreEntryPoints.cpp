@@ -114,8 +114,9 @@ void StoreItemRemoved(const wchar_t* path, std::optional<std::uint64_t> eventMs)
   WithStore([&](CLabelStore& store) { store.ItemRemoved(PathOf(path), eventMs); });
 }
 
-void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath, std::optional<std::uint64_t> eventMs) {
-  WithStore([&](CLabelStore& store) { store.ItemRenamed(PathOf(oldPath), PathOf(newPath), eventMs); });
+void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath, std::optional<std::uint64_t> eventMs,
+                      const StopRequested& stopRequested) {
+  WithStore([&](CLabelStore& store) { store.ItemRenamed(PathOf(oldPath), PathOf(newPath), eventMs, stopRequested); });
 }
 
 LoadResult StoreLoad() {

@@ -38,7 +38,7 @@ void StoreItemAdded(const wchar_t* path, std::optional<std::uint64_t> eventMs = 
                     const StopRequested& stopRequested = {});
 void StoreItemRemoved(const wchar_t* path, std::optional<std::uint64_t> eventMs = std::nullopt);
 void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath,
-                      std::optional<std::uint64_t> eventMs = std::nullopt);
+                      std::optional<std::uint64_t> eventMs = std::nullopt, const StopRequested& stopRequested = {});
 
 LoadResult StoreLoad();  // idle: LoadStatus::NotLocked
 bool StoreSave();        // idle: false

@@ -14,18 +14,23 @@ class StoreChanges final : public ILabelStoreChanges {
  public:
   explicit StoreChanges(const volatile LONG* stopFlag) : m_stopFlag(stopFlag) {}
 
+  // Listing a large added (or renamed) folder may take long: a stop must
+  // not wait for it.
   void ItemAdded(std::u16string_view path, std::uint64_t eventMs) override {
-    // Listing a large added folder may take long: a stop must not wait for it.
-    StoreItemAdded(ToWide(path).c_str(), eventMs, [this] { return *m_stopFlag != 0; });
+    StoreItemAdded(ToWide(path).c_str(), eventMs, StopRequestedFlag());
   }
   void ItemRemoved(std::u16string_view path, std::uint64_t eventMs) override {
     StoreItemRemoved(ToWide(path).c_str(), eventMs);
   }
   void ItemRenamed(std::u16string_view oldPath, std::u16string_view newPath, std::uint64_t eventMs) override {
-    StoreItemRenamed(ToWide(oldPath).c_str(), ToWide(newPath).c_str(), eventMs);
+    StoreItemRenamed(ToWide(oldPath).c_str(), ToWide(newPath).c_str(), eventMs, StopRequestedFlag());
   }
 
  private:
+  StopRequested StopRequestedFlag() const {
+    return [stopFlag = m_stopFlag] { return *stopFlag != 0; };
+  }
+
   const volatile LONG* m_stopFlag;
 };
 
