@@ -55,10 +55,12 @@ bool IsSupportedPath(std::u16string_view path, const std::vector<std::u16string>
   };
   const std::u16string_view ending = path.size() > 4 ? path.substr(path.size() - 4) : path;
   if (sameIgnoringCase(ending, u".lnk")) return false;
-  for (const std::u16string& folder : excludedFolders) {
+  for (std::u16string_view folder : excludedFolders) {
+    // "C:\Windows\" names C:\Windows too, the folder itself included.
+    while (!folder.empty() && folder.back() == u'\\') folder.remove_suffix(1);
     if (folder.empty() || path.size() < folder.size()) continue;
     if (!sameIgnoringCase(path.substr(0, folder.size()), folder)) continue;
-    if (path.size() == folder.size() || folder.back() == u'\\' || path[folder.size()] == u'\\') return false;
+    if (path.size() == folder.size() || path[folder.size()] == u'\\') return false;
   }
   return true;
 }
