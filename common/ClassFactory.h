@@ -39,7 +39,7 @@ class CClassFactory : public IClassFactory {
   }
 
  private:
-  const ClassEntry& m_entry;
+  const ClassEntry m_entry;
 };
 
 // A class factory object for the row with the given class ID, or

@@ -75,6 +75,42 @@ class ComObject final : public Base {
   volatile LONG m_references = 1;
 };
 
+// An object a module keeps for reuse (a cached class factory): the cache's
+// own reference does not hold the module, references handed out do.
+template <typename Base>
+class CachedComObject final : public Base {
+ public:
+  template <typename... Args>
+  explicit CachedComObject(Args&&... args) : Base(std::forward<Args>(args)...) {}
+
+  IFACEMETHODIMP QueryInterface(REFIID iid, void** result) override {
+    return QISearch(static_cast<Base*>(this), Base::InterfaceTable(), iid, result);
+  }
+  IFACEMETHODIMP_(ULONG) AddRef() override {
+    const LONG count = InterlockedIncrement(&m_references);
+    if (count == 2) ModuleLock::Lock();
+    return count;
+  }
+  IFACEMETHODIMP_(ULONG) Release() override {
+    const LONG left = InterlockedDecrement(&m_references);
+    if (left == 1) ModuleLock::Unlock();
+    if (left == 0) delete this;
+    return left;
+  }
+
+  template <typename... Args>
+  static CachedComObject* Create(Args&&... args) noexcept {
+    try {
+      return new CachedComObject(std::forward<Args>(args)...);
+    } catch (...) {
+      return nullptr;
+    }
+  }
+
+ private:
+  volatile LONG m_references = 1;  // the cache's
+};
+
 // The object when an outer unknown aggregates it: the interfaces it hands out
 // forward IUnknown to the outer object; this inner unknown owns the lifetime.
 template <typename Base>

@@ -14,8 +14,10 @@ bool IsMissing(LONG error) { return error == ERROR_FILE_NOT_FOUND || error == ER
 }  // namespace
 
 ClassesRoot::ClassesRoot(const RegistryTarget& target) : m_view(target.view) {
-  if (target.scope == RegistryScope::Machine) {
+  if (target.scope == RegistryScope::MachineClasses) {
     m_key = HKEY_CLASSES_ROOT;
+  } else if (target.scope == RegistryScope::LocalMachine) {
+    m_key = HKEY_LOCAL_MACHINE;
   } else if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | target.view,
                              nullptr, m_owned.put(), nullptr) == ERROR_SUCCESS) {
     m_key = m_owned.get();
@@ -70,8 +72,21 @@ HRESULT RemoveRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryT
   RETURN_HR_IF(E_ACCESSDENIED, !root.get());
   for (auto entry = keys.rbegin(); entry != keys.rend(); ++entry) {
     switch (entry->rule) {
-      case KeyRule::NoRemove:
+      case KeyRule::NoRemove: {
+        bool namedValues = false;
+        for (const RegistryValue& value : entry->values) namedValues = namedValues || !value.name.empty();
+        if (!namedValues) break;
+        unique_hkey key;
+        const LONG opened = RegOpenKeyExW(root.get(), entry->path.c_str(), 0, KEY_SET_VALUE | root.view(), key.put());
+        if (IsMissing(opened)) break;
+        RETURN_IF_WIN32_ERROR(opened);
+        for (const RegistryValue& value : entry->values) {
+          if (value.name.empty()) continue;
+          const LONG deleted = RegDeleteValueW(key.get(), value.name.c_str());
+          if (!IsMissing(deleted)) RETURN_IF_WIN32_ERROR(deleted);
+        }
         break;
+      }
       case KeyRule::ForceRemove:
         RETURN_IF_WIN32_ERROR(DeleteRegistryTree(root.get(), entry->path, root.view()));
         break;

@@ -14,7 +14,7 @@ namespace pelko {
 
 enum class KeyRule {
   Remove,       // created on register; on unregister deleted once it has no subkeys left
-  NoRemove,     // created if missing, never deleted (AppID, CLSID, ...)
+  NoRemove,     // created if missing, never deleted (AppID, CLSID, ...); only its named values go
   ForceRemove,  // deleted whole before it is written, and deleted whole on unregister
 };
 
@@ -29,16 +29,19 @@ struct RegistryKey {
   std::vector<RegistryValue> values;
 };
 
-enum class RegistryScope { Machine, User };
+enum class RegistryScope {
+  MachineClasses,  // HKEY_CLASSES_ROOT
+  UserClasses,     // HKEY_CURRENT_USER\Software\Classes
+  LocalMachine,    // HKEY_LOCAL_MACHINE itself (shell extension lists)
+};
 
 struct RegistryTarget {
-  RegistryScope scope = RegistryScope::Machine;
+  RegistryScope scope = RegistryScope::MachineClasses;
   REGSAM view = 0;  // 0, or KEY_WOW64_32KEY / KEY_WOW64_64KEY
 };
 
-// The classes root of a target, open while this lives: HKEY_CLASSES_ROOT for
-// the machine, HKEY_CURRENT_USER\Software\Classes (created if missing) for
-// the user. get() is null when it cannot be opened.
+// The root of a target, open while this lives (the user's classes key is
+// created if missing). get() is null when it cannot be opened.
 class ClassesRoot {
  public:
   explicit ClassesRoot(const RegistryTarget& target);
@@ -53,7 +56,8 @@ class ClassesRoot {
 
 // Keys are written in list order (list parents before children).
 HRESULT WriteRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryTarget& target);
-// Removal runs the list backwards, so children go before their parents.
+// Removal runs the list backwards, so children go before their parents. Of a
+// NoRemove key only the listed named values are deleted.
 // Keys and values that are already gone are not an error.
 HRESULT RemoveRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryTarget& target);
 

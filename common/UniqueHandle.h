@@ -59,6 +59,7 @@ struct minus_one_invalid {
   static void close(pointer value) noexcept { Close(value); }
 };
 inline void LocalFreeVoid(void* p) noexcept { LocalFree(p); }
+inline void DeleteGdiObject(HGDIOBJ object) noexcept { DeleteObject(object); }
 }  // namespace handle_traits
 
 using unique_handle = unique_any<handle_traits::null_invalid<HANDLE, &CloseHandle>>;      // events, mutexes, threads, tokens
@@ -67,6 +68,43 @@ using unique_hfind = unique_any<handle_traits::minus_one_invalid<HANDLE, &FindCl
 using unique_hkey = unique_any<handle_traits::null_invalid<HKEY, &RegCloseKey>>;
 using unique_hlocal = unique_any<handle_traits::null_invalid<void*, &handle_traits::LocalFreeVoid>>;
 using unique_bstr = unique_any<handle_traits::null_invalid<BSTR, &SysFreeString>>;
+using unique_hbitmap = unique_any<handle_traits::null_invalid<HBITMAP, &handle_traits::DeleteGdiObject>>;
+using unique_hicon = unique_any<handle_traits::null_invalid<HICON, &DestroyIcon>>;
+using unique_hdc = unique_any<handle_traits::null_invalid<HDC, &DeleteDC>>;        // CreateCompatibleDC
+using unique_hmenu = unique_any<handle_traits::null_invalid<HMENU, &DestroyMenu>>;
+
+// A window's device context, released to its window.
+class window_dc {
+ public:
+  explicit window_dc(HWND window) noexcept : m_window(window), m_dc(GetDC(window)) {}
+  ~window_dc() {
+    if (m_dc) ReleaseDC(m_window, m_dc);
+  }
+  window_dc(const window_dc&) = delete;
+  window_dc& operator=(const window_dc&) = delete;
+  HDC get() const noexcept { return m_dc; }
+  explicit operator bool() const noexcept { return m_dc != nullptr; }
+
+ private:
+  HWND m_window;
+  HDC m_dc;
+};
+
+// An object selected into a device context until this goes.
+class scoped_select {
+ public:
+  scoped_select(HDC dc, HGDIOBJ object) noexcept : m_dc(dc), m_previous(SelectObject(dc, object)) {}
+  ~scoped_select() {
+    if (m_previous && m_previous != HGDI_ERROR) SelectObject(m_dc, m_previous);
+  }
+  scoped_select(const scoped_select&) = delete;
+  scoped_select& operator=(const scoped_select&) = delete;
+  explicit operator bool() const noexcept { return m_previous && m_previous != HGDI_ERROR; }
+
+ private:
+  HDC m_dc;
+  HGDIOBJ m_previous;
+};
 using unique_sc_handle = unique_any<handle_traits::null_invalid<SC_HANDLE, &CloseServiceHandle>>;
 using unique_event_source = unique_any<handle_traits::null_invalid<HANDLE, &DeregisterEventSource>>;
 

@@ -1,10 +1,7 @@
 #pragma once
 // The service's two ways of telling a person something: the Windows event
-// log and, during registration only, message boxes. Each has one seam that
-// tests observe: when a file named like the program plus ".events" (or
-// ".messages") exists beside it, every event (or message) is also appended
-// to it as a line, and a message box is then not shown. Only an
-// administrator can create files beside the installed program.
+// log and, during registration only, message boxes. Tests observe both
+// through the files of ObserverSeam.h (Wine's event log stores nothing).
 
 #include <string>
 #include <string_view>

@@ -32,7 +32,7 @@ bool WaitUntilStopped(SC_HANDLE service) {
 }  // namespace
 
 RegistryTarget CPelkoLabelSvrModule::Target() const {
-  return {m_perUser ? RegistryScope::User : RegistryScope::Machine, 0};
+  return {m_perUser ? RegistryScope::UserClasses : RegistryScope::MachineClasses, 0};
 }
 
 bool CPelkoLabelSvrModule::IsServiceInstalled() {
@@ -153,7 +153,7 @@ HRESULT CPelkoLabelSvrModule::RegisterServerEntries() {
   if constexpr (sizeof(void*) == 8) {
     // 32-bit programs (a 32-bit Explorer loads the x86 extension) look the
     // interface and the library up in the 32-bit view.
-    RETURN_IF_FAILED(WriteRegistryKeys(TypeLibraryEntries(libraryPath, L"win32"), {RegistryScope::Machine, KEY_WOW64_32KEY}));
+    RETURN_IF_FAILED(WriteRegistryKeys(TypeLibraryEntries(libraryPath, L"win32"), {RegistryScope::MachineClasses, KEY_WOW64_32KEY}));
   }
   return S_OK;
 }
@@ -173,7 +173,7 @@ HRESULT CPelkoLabelSvrModule::UnregisterServerEntries() {
         UnRegisterTypeLib(LIBID_PelkoLabelSvrLib, 1, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32));
   }
   if constexpr (sizeof(void*) == 8) {
-    RETURN_IF_FAILED(RemoveRegistryKeys(TypeLibraryEntries(ProgramPath(), L"win32"), {RegistryScope::Machine, KEY_WOW64_32KEY}));
+    RETURN_IF_FAILED(RemoveRegistryKeys(TypeLibraryEntries(ProgramPath(), L"win32"), {RegistryScope::MachineClasses, KEY_WOW64_32KEY}));
   }
   return S_OK;
 }

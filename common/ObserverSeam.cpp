@@ -1,0 +1,30 @@
+#include "ObserverSeam.h"
+
+#include <string>
+
+#include "Module.h"
+#include "UniqueHandle.h"
+
+namespace pelko {
+
+bool AppendToObserverFile(HMODULE module, const wchar_t* suffix, std::wstring_view text) {
+  const std::wstring path = ModuleFilePath(module) + suffix;
+  unique_hfile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  std::wstring line(text);
+  line += L"\r\n";
+  const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), size, nullptr, nullptr);
+  DWORD written = 0;
+  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  return true;
+}
+
+void ShowMessageBox(HMODULE module, std::wstring_view caption, std::wstring_view text, UINT style) {
+  if (AppendToObserverFile(module, L".messages", text)) return;
+  MessageBoxW(nullptr, std::wstring(text).c_str(), std::wstring(caption).c_str(), style);
+}
+
+}  // namespace pelko

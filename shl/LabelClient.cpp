@@ -1,0 +1,253 @@
+#include "LabelClient.h"
+
+#include <ole2.h>
+#include <shlobj.h>
+
+#include "ComPtr.h"
+#include "PelkoLabelSvr.h"
+#include "UniqueHandle.h"
+#include "Utf16.h"
+
+namespace pelko {
+
+CLabelClient g_labelClient;
+
+namespace {
+
+// The special folders whose items the extension leaves alone.
+constexpr int kExcludedFolders[] = {
+    CSIDL_APPDATA,   CSIDL_BITBUCKET, CSIDL_CDBURN_AREA, CSIDL_COMMON_STARTMENU, CSIDL_COMMON_STARTUP,
+    0x3D /* CSIDL_COMPUTERSNEARME */, CSIDL_CONNECTIONS, CSIDL_CONTROLS, CSIDL_COOKIES, CSIDL_DRIVES,
+    CSIDL_FONTS,     CSIDL_HISTORY,   CSIDL_INTERNET,    CSIDL_INTERNET_CACHE,   CSIDL_NETHOOD,
+    CSIDL_NETWORK,   CSIDL_PRINTERS,  CSIDL_PRINTHOOD,   CSIDL_PROGRAMS,         CSIDL_SENDTO,
+    CSIDL_STARTMENU, CSIDL_STARTUP,   CSIDL_SYSTEM,      CSIDL_WINDOWS,
+};
+
+// Failures after which the service object is of no more use: the service
+// ended or restarted under it.
+bool IsConnectionLost(HRESULT hr) {
+  switch (hr) {
+    case RPC_E_DISCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case CO_E_OBJNOTCONNECTED:
+    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
+    case HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE):
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TickReached(DWORD deadline) { return static_cast<LONG>(GetTickCount() - deadline) >= 0; }
+
+}  // namespace
+
+char16_t FoldForPathComparison(char16_t unit) {
+  return static_cast<char16_t>(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(unit)))));
+}
+
+struct CLabelClient::Request {
+  enum class Kind { Lookup, Apply } kind = Kind::Lookup;
+  std::vector<std::wstring> paths;
+  LabelValue value = kNoLabel;  // the label to apply, or the one looked up
+  bool succeeded = false;
+  bool finished = false;
+  bool abandoned = false;  // the caller stopped waiting
+};
+
+// The lookup thread's service object, made on first need and again after
+// the connection was lost.
+struct ServiceConnection {
+  com_ptr<ILabelUtil> labels;
+};
+
+CLabelClient::~CLabelClient() {
+  // At process exit the thread is gone already; at library unload
+  // DllCanUnloadNow has stopped it. Either way nothing is waited for here,
+  // under the loader lock.
+  if (m_thread) CloseHandle(m_thread);
+}
+
+bool CLabelClient::InBackoff() const { return m_backingOff && !TickReached(m_retryAfterTick); }
+
+LabelValue CLabelClient::LookupLabel(std::u16string_view path) {
+  try {
+    auto request = std::make_shared<Request>();
+    request->paths.push_back(ToWide(path));
+    if (!Submit(request, kLookupWaitMs)) return LABEL_UNAVAILABLE;
+    return request->value;
+  } catch (...) {
+    return LABEL_UNAVAILABLE;
+  }
+}
+
+bool CLabelClient::ApplyLabel(const std::vector<std::u16string>& paths, LabelValue value) {
+  try {
+    auto request = std::make_shared<Request>();
+    request->kind = Request::Kind::Apply;
+    request->value = value;
+    for (const std::u16string& path : paths) request->paths.push_back(ToWide(path));
+    return Submit(request, kChangeWaitMs);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CLabelClient::Submit(const std::shared_ptr<Request>& request, DWORD waitMs) {
+  // A failure moments ago: answer at once instead of queueing behind it.
+  if (InBackoff()) return false;
+  std::unique_lock lock(m_lock);
+  if (request->kind == Request::Kind::Lookup) {
+    // A call that already takes longer than a lookup may wait means the
+    // service hangs or starts: lookups do not queue up behind it.
+    const bool stuck = m_inFlight && GetTickCount() - m_inFlightSinceTick > kLookupWaitMs;
+    if (stuck || m_queue.size() >= kMostQueuedLookups) return false;
+  }
+  if (!m_thread) {
+    m_stopping = false;
+    m_thread = CreateThread(nullptr, 0, &CLabelClient::LookupThreadProc, this, 0, nullptr);
+    if (!m_thread) return false;
+  }
+  m_queue.push_back(request);
+  m_changed.notify_all();
+  const bool finished =
+      m_changed.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return request->finished; });
+  if (!finished) {
+    request->abandoned = true;
+    return false;
+  }
+  return request->succeeded;
+}
+
+DWORD WINAPI CLabelClient::LookupThreadProc(void* client) {
+  static_cast<CLabelClient*>(client)->RunLookupThread();
+  return 0;
+}
+
+void CLabelClient::RunLookupThread() {
+  const bool comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  {
+    ServiceConnection connection;
+    std::unique_lock lock(m_lock);
+    while (!m_stopping) {
+      if (m_queue.empty()) {
+        m_changed.wait(lock);
+        continue;
+      }
+      std::shared_ptr<Request> request = std::move(m_queue.front());
+      m_queue.pop_front();
+      if (request->abandoned) continue;
+      m_inFlight = request;
+      m_inFlightSinceTick = GetTickCount();
+      lock.unlock();
+      if (comReady) Serve(*request, connection);
+      lock.lock();
+      m_inFlight.reset();
+      request->finished = true;
+      m_changed.notify_all();
+    }
+    // Requests still queued are answered "unavailable" by their callers' time-outs.
+  }
+  if (comReady) CoUninitialize();
+}
+
+void CLabelClient::Serve(Request& request, ServiceConnection& connection) {
+  auto connect = [&]() -> bool {
+    if (connection.labels) return true;
+    CLSID clsid;
+    com_ptr<IUnknown> unknown;
+    if (FAILED(CLSIDFromProgID(L"PelkoLabelSvr.LabelUtil", &clsid)) ||
+        FAILED(CoCreateInstance(clsid, nullptr,
+                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
+                                IID_IUnknown, unknown.put_void())) ||
+        FAILED(OleRun(unknown.get())) || FAILED(unknown.query(connection.labels))) {
+      connection.labels.reset();
+      return false;
+    }
+    ++m_objectsCreated;
+    return true;
+  };
+  // One call on the connection; after a lost connection one new object and
+  // one more try.
+  auto call = [&](auto&& operation) -> bool {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (!connect()) break;
+      ++m_serviceCalls;
+      const HRESULT hr = operation(connection.labels.get());
+      if (SUCCEEDED(hr)) return true;
+      connection.labels.reset();
+      if (!IsConnectionLost(hr)) break;
+    }
+    return false;
+  };
+
+  bool succeeded = true;
+  for (const std::wstring& path : request.paths) {
+    unique_bstr text(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+    if (!text) {
+      succeeded = false;
+      break;
+    }
+    if (request.kind == Request::Kind::Lookup) {
+      ULONG value = kNoLabel;
+      succeeded = call([&](ILabelUtil* labels) { return labels->GetLabel(text.get(), &value); });
+      if (succeeded) request.value = value;
+    } else {
+      succeeded = call([&](ILabelUtil* labels) {
+        return request.value != kNoLabel ? labels->SetLabel(text.get(), request.value) : labels->ClearLabel(text.get());
+      });
+    }
+    if (!succeeded) break;
+  }
+  request.succeeded = succeeded;
+  if (!succeeded) m_retryAfterTick = GetTickCount() + kBackoffMs;
+  m_backingOff = !succeeded;
+}
+
+bool CLabelClient::StopWorker(DWORD waitMs) {
+  HANDLE thread = nullptr;
+  {
+    std::lock_guard lock(m_lock);
+    if (!m_thread) return true;
+    m_stopping = true;
+    m_changed.notify_all();
+    thread = m_thread;
+  }
+  if (WaitForSingleObject(thread, waitMs) != WAIT_OBJECT_0) return false;
+  std::lock_guard lock(m_lock);
+  CloseHandle(m_thread);
+  m_thread = nullptr;
+  m_queue.clear();
+  return true;
+}
+
+void CLabelClient::RebuildExcludedFolders() {
+  auto folders = std::make_shared<std::vector<std::u16string>>();
+  for (int csidl : kExcludedFolders) {
+    wchar_t path[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0]) {
+      folders->push_back(ToU16(path));
+    }
+  }
+  std::lock_guard lock(m_excludedLock);
+  m_excludedFolders = std::move(folders);
+}
+
+bool CLabelClient::IsSupportedPath(std::u16string_view path) {
+  std::shared_ptr<const std::vector<std::u16string>> folders;
+  {
+    std::lock_guard lock(m_excludedLock);
+    folders = m_excludedFolders;
+  }
+  if (!folders) {
+    RebuildExcludedFolders();
+    std::lock_guard lock(m_excludedLock);
+    folders = m_excludedFolders;
+  }
+  return pelko::IsSupportedPath(path, *folders, &FoldForPathComparison);
+}
+
+}  // namespace pelko
