@@ -5,6 +5,10 @@
 
 namespace pelko::testing {
 
+// A file of the build tree, through the t: drive that maps it
+// (relative is like L"svr\\host\\PelkoLabelSvr.exe").
+inline std::wstring BuildTreeFile(const wchar_t* relative) { return std::wstring(L"t:\\") + relative; }
+
 // True under Wine (its ntdll exports wine_get_version).
 bool RunningUnderWine();
 

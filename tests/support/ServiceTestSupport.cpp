@@ -9,11 +9,9 @@
 namespace pelko::testing {
 
 bool InstallProgram() {
-  const std::wstring testProgram = ModuleFilePath(nullptr);
-  const std::wstring built = testProgram.substr(0, testProgram.rfind(L'\\')) + L"\\PelkoLabelSvr.exe";
   CreateDirectoryW(L"C:\\Program Files\\Norvane", nullptr);
   CreateDirectoryW(kInstallFolder, nullptr);
-  return CopyFileW(built.c_str(), kInstalledProgram, FALSE) &&
+  return CopyFileW(BuildTreeFile(L"svr\\host\\PelkoLabelSvr.exe").c_str(), kInstalledProgram, FALSE) &&
          WriteWholeFile(std::wstring(kInstalledProgram) + L".events", "") &&
          WriteWholeFile(std::wstring(kInstalledProgram) + L".messages", "");
 }

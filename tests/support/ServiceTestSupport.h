@@ -19,8 +19,7 @@ inline constexpr wchar_t kInstalledProgram[] = L"C:\\Program Files\\Norvane\\Pel
 inline constexpr wchar_t kDatabaseFile[] = L"C:\\ProgramData\\Norvane\\Pelko Labels\\labels.lst";
 inline constexpr wchar_t kServiceName[] = L"PelkoLabelSvr";
 
-// Copies PelkoLabelSvr.exe from beside the test program to the install
-// folder and creates its empty observer files (.events and .messages), so
+// Copies PelkoLabelSvr.exe from the build tree to the install folder and creates its empty observer files (.events and .messages), so
 // that events are seen and message boxes never wait for a person.
 bool InstallProgram();
 
