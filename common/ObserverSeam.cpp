@@ -23,7 +23,7 @@ bool AppendToObserverFile(HMODULE module, const wchar_t* suffix, std::wstring_vi
 }
 
 void ShowMessageBox(HMODULE module, std::wstring_view caption, std::wstring_view text, UINT style) {
-  if (AppendToObserverFile(module, L".messages", text)) return;
+  if (AppendToObserverFile(module, L".messages", L"[" + std::wstring(caption) + L"] " + std::wstring(text))) return;
   MessageBoxW(nullptr, std::wstring(text).c_str(), std::wstring(caption).c_str(), style);
 }
 

@@ -15,7 +15,7 @@ namespace pelko {
 // True when the module's observer file with this suffix exists and took the line.
 bool AppendToObserverFile(HMODULE module, const wchar_t* suffix, std::wstring_view text);
 
-// MessageBoxW without owner, or a line in "<module>.messages".
+// MessageBoxW without owner, or a line "[caption] text" in "<module>.messages".
 void ShowMessageBox(HMODULE module, std::wstring_view caption, std::wstring_view text, UINT style);
 
 }  // namespace pelko
