@@ -16,6 +16,29 @@ bool InstallProgram() {
          WriteWholeFile(std::wstring(kInstalledProgram) + L".messages", "");
 }
 
+bool InstallExtension() {
+  CreateDirectoryW(L"C:\\Program Files\\Norvane", nullptr);
+  CreateDirectoryW(kInstallFolder, nullptr);
+  return CopyFileW(BuildTreeFile(L"shl\\PelkoLabelShl.dll").c_str(), kInstalledExtension, FALSE) &&
+         WriteWholeFile(std::wstring(kInstalledExtension) + L".messages", "");
+}
+
+std::string RunHarness(const std::wstring& arguments, DWORD timeoutMs) {
+  const std::wstring output = L"C:\\harness-output.txt";
+  DeleteFileW(output.c_str());
+  RunCommand(L"cmd.exe /c \"" + BuildTreeFile(L"tests\\ExplorerHarness.exe") + L" " + arguments + L" > " + output + L" 2>&1\"",
+             timeoutMs);
+  std::string text = ReadWholeFile(output);
+  std::erase(text, '\r');  // the harness writes text-mode lines
+  return text;
+}
+
+bool WriteExtensionConfig(const std::string& text) {
+  CreateDirectoryW(L"C:\\ProgramData\\Norvane", nullptr);
+  CreateDirectoryW(L"C:\\ProgramData\\Norvane\\Pelko Labels", nullptr);
+  return WriteWholeFile(kConfigFile, text);
+}
+
 std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

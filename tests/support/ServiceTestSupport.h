@@ -18,10 +18,23 @@ inline constexpr wchar_t kInstallFolder[] = L"C:\\Program Files\\Norvane\\Pelko 
 inline constexpr wchar_t kInstalledProgram[] = L"C:\\Program Files\\Norvane\\Pelko Labels\\PelkoLabelSvr.exe";
 inline constexpr wchar_t kDatabaseFile[] = L"C:\\ProgramData\\Norvane\\Pelko Labels\\labels.lst";
 inline constexpr wchar_t kServiceName[] = L"PelkoLabelSvr";
+inline constexpr wchar_t kInstalledExtension[] = L"C:\\Program Files\\Norvane\\Pelko Labels\\PelkoLabelShl.dll";
+inline constexpr wchar_t kConfigFile[] = L"C:\\ProgramData\\Norvane\\Pelko Labels\\PelkoLabelShlCfg.ini";
 
 // Copies PelkoLabelSvr.exe from the build tree to the install folder and creates its empty observer files (.events and .messages), so
 // that events are seen and message boxes never wait for a person.
 bool InstallProgram();
+
+// Copies PelkoLabelShl.dll from the build tree beside the installed service
+// and creates its observer file (.messages), without registering it.
+bool InstallExtension();
+
+// Runs the Explorer harness with arguments (see tests/harness); its output,
+// lines ending in "\n".
+std::string RunHarness(const std::wstring& arguments, DWORD timeoutMs = 60000);
+
+// Writes the extension's configuration file (creating its folder).
+bool WriteExtensionConfig(const std::string& text);
 
 // Runs a command line and waits; the exit code, or nothing on time-out.
 std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs = 30000);
