@@ -9,6 +9,7 @@
 #include "ComPtr.h"
 #include "HResult.h"
 #include "LabelClient.h"
+#include "RefreshWorker.h"
 #include "Module.h"
 #include "ShellModule.h"
 #include "ShellRegistration.h"
@@ -54,9 +55,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 
 STDAPI DllCanUnloadNow() {
   if (ModuleLock::Count() != 0) return S_FALSE;
-  // The lookup thread must be gone before the code it runs is; never
-  // waited for in DllMain, where it could not end under the loader lock.
-  return g_labelClient.StopWorker(kWorkerStopWaitMs) ? S_OK : S_FALSE;
+  // Both threads must be gone before the code they run is; never waited
+  // for in DllMain, where they could not end under the loader lock.
+  const bool workerEnded = g_refreshWorker.Stop(kWorkerStopWaitMs);
+  const bool lookupsEnded = g_labelClient.StopWorker(kWorkerStopWaitMs);
+  return workerEnded && lookupsEnded ? S_OK : S_FALSE;
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** result) {

@@ -5,6 +5,7 @@
 
 #include "ComPtr.h"
 #include "PelkoLabelSvr.h"
+#include "RefreshWorker.h"
 #include "UniqueHandle.h"
 #include "Utf16.h"
 
@@ -74,14 +75,69 @@ CLabelClient::~CLabelClient() {
 bool CLabelClient::InBackoff() const { return m_backingOff && !TickReached(m_retryAfterTick); }
 
 LabelValue CLabelClient::LookupLabel(std::u16string_view path) {
+  if (m_cachingAndReuse) {
+    if (auto cached = Recall(path)) return *cached;
+  }
+  return LookupLabelUncached(path);
+}
+
+LabelValue CLabelClient::LookupLabelUncached(std::u16string_view path) {
   try {
     auto request = std::make_shared<Request>();
     request->paths.push_back(ToWide(path));
     if (!Submit(request, kLookupWaitMs)) return LABEL_UNAVAILABLE;
+    Remember(path, request->value);
     return request->value;
   } catch (...) {
     return LABEL_UNAVAILABLE;
   }
+}
+
+bool CLabelClient::MatchOverlay(std::u16string_view path, LabelValue overlayLabel) {
+  if (!MeetsLengthRule(path) || !IsSupportedPath(path)) return false;
+  const LabelValue label = LookupLabel(path);
+  if (label == overlayLabel) {
+    g_refreshWorker.PushCheck(path, label);
+    return true;
+  }
+  // Identifier 1 queues every answer, also "unavailable": the worker asks
+  // again until the service answers, so the overlay appears once it does.
+  if (overlayLabel == kLabelRed) g_refreshWorker.PushCheck(path, label);
+  return false;
+}
+
+std::optional<LabelValue> CLabelClient::Recall(std::u16string_view path) {
+  std::lock_guard lock(m_cacheLock);
+  const auto found = m_cache.find(path);
+  if (found == m_cache.end() || GetTickCount() - found->second.tick >= kCacheLifetimeMs) return std::nullopt;
+  return found->second.label;
+}
+
+void CLabelClient::Remember(std::u16string_view path, LabelValue label) {
+  if (!m_cachingAndReuse) return;
+  std::lock_guard lock(m_cacheLock);
+  const DWORD now = GetTickCount();
+  if (m_cache.size() >= kCacheLimit) {
+    std::erase_if(m_cache, [now](const auto& entry) { return now - entry.second.tick >= kCacheLifetimeMs; });
+    if (m_cache.size() >= kCacheLimit) m_cache.clear();
+  }
+  m_cache.insert_or_assign(std::u16string(path), CachedLabel{label, now});
+}
+
+void CLabelClient::Forget(std::u16string_view path) {
+  std::lock_guard lock(m_cacheLock);
+  if (auto found = m_cache.find(path); found != m_cache.end()) m_cache.erase(found);
+}
+
+void CLabelClient::SetCachingAndReuseForTesting(bool enabled) {
+  m_cachingAndReuse = enabled;
+  std::lock_guard lock(m_cacheLock);
+  m_cache.clear();
+}
+
+bool CLabelClient::WorkerRunning() const {
+  std::lock_guard lock(m_lock);
+  return m_thread && WaitForSingleObject(m_thread, 0) == WAIT_TIMEOUT;
 }
 
 bool CLabelClient::ApplyLabel(const std::vector<std::u16string>& paths, LabelValue value) {
@@ -90,7 +146,15 @@ bool CLabelClient::ApplyLabel(const std::vector<std::u16string>& paths, LabelVal
     request->kind = Request::Kind::Apply;
     request->value = value;
     for (const std::u16string& path : paths) request->paths.push_back(ToWide(path));
-    return Submit(request, kChangeWaitMs);
+    const bool applied = Submit(request, kChangeWaitMs);
+    for (const std::u16string& path : paths) {
+      if (applied) {
+        Remember(path, value);
+      } else {
+        Forget(path);  // whatever happened, the service is to be asked again
+      }
+    }
+    return applied;
   } catch (...) {
     return false;
   }
@@ -100,6 +164,14 @@ bool CLabelClient::Submit(const std::shared_ptr<Request>& request, DWORD waitMs)
   // A failure moments ago: answer at once instead of queueing behind it.
   if (InBackoff()) return false;
   std::unique_lock lock(m_lock);
+  // After a stop that timed out, the thread may have ended on its own once
+  // its call returned; nobody else would start the next one.
+  if (m_thread && m_threadLeftLoop && m_stopWaiters == 0 && WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0) {
+    CloseHandle(m_thread);
+    m_thread = nullptr;
+  }
+  // A thread on its way out serves nothing more.
+  if (m_thread && (m_stopping || m_threadLeftLoop)) return false;
   if (request->kind == Request::Kind::Lookup) {
     // A call that already takes longer than a lookup may wait means the
     // service hangs or starts: lookups do not queue up behind it.
@@ -108,6 +180,8 @@ bool CLabelClient::Submit(const std::shared_ptr<Request>& request, DWORD waitMs)
   }
   if (!m_thread) {
     m_stopping = false;
+    m_threadLeftLoop = false;
+    m_queue.clear();
     m_thread = CreateThread(nullptr, 0, &CLabelClient::LookupThreadProc, this, 0, nullptr);
     if (!m_thread) return false;
   }
@@ -150,6 +224,7 @@ void CLabelClient::RunLookupThread() {
       m_changed.notify_all();
     }
     // Requests still queued are answered "unavailable" by their callers' time-outs.
+    m_threadLeftLoop = true;
   }
   if (comReady) CoUninitialize();
 }
@@ -205,6 +280,7 @@ void CLabelClient::Serve(Request& request, ServiceConnection& connection) {
   request.succeeded = succeeded;
   if (!succeeded) m_retryAfterTick = GetTickCount() + kBackoffMs;
   m_backingOff = !succeeded;
+  if (!m_cachingAndReuse) connection.labels.reset();
 }
 
 bool CLabelClient::StopWorker(DWORD waitMs) {
@@ -213,15 +289,27 @@ bool CLabelClient::StopWorker(DWORD waitMs) {
     std::lock_guard lock(m_lock);
     if (!m_thread) return true;
     m_stopping = true;
+    ++m_stopWaiters;
     m_changed.notify_all();
     thread = m_thread;
   }
-  if (WaitForSingleObject(thread, waitMs) != WAIT_OBJECT_0) return false;
+  WaitForSingleObject(thread, waitMs);
   std::lock_guard lock(m_lock);
-  CloseHandle(m_thread);
-  m_thread = nullptr;
-  m_queue.clear();
-  return true;
+  --m_stopWaiters;
+  if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) {
+    // The last of concurrent stoppers closes the handle the others wait on.
+    if (m_stopWaiters == 0) {
+      CloseHandle(m_thread);
+      m_thread = nullptr;
+      m_queue.clear();
+    }
+    return true;
+  }
+  // The thread is stuck in a call: call the stop off, so that it goes on
+  // serving once the call returns instead of ending with nobody to start
+  // the next one.
+  if (m_stopWaiters == 0 && !m_threadLeftLoop) m_stopping = false;
+  return false;
 }
 
 void CLabelClient::RebuildExcludedFolders() {

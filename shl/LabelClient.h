@@ -16,13 +16,16 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "Labels.h"
 #include "MenuRules.h"
+#include "PathCompare.h"
 
 namespace pelko {
 
@@ -32,6 +35,8 @@ class CLabelClient {
   static constexpr DWORD kChangeWaitMs = 5000;
   static constexpr DWORD kBackoffMs = 1000;
   static constexpr std::size_t kMostQueuedLookups = 64;
+  static constexpr DWORD kCacheLifetimeMs = 1000;
+  static constexpr std::size_t kCacheLimit = 4096;
 
   CLabelClient() = default;
   ~CLabelClient();
@@ -40,11 +45,26 @@ class CLabelClient {
 
   // The path's label, or LABEL_UNAVAILABLE when the service did not answer
   // within kLookupWaitMs. Never fails otherwise, never throws.
+  //
+  // Explorer asks the six overlay identifiers and the column about every
+  // item it shows: the answers are kept for kCacheLifetimeMs, long enough to
+  // serve them all with one service call, short enough that a change made
+  // elsewhere shows at the next redraw. The key is the path as the service
+  // compares paths (ASCII letter case folded).
   LabelValue LookupLabel(std::u16string_view path);
+  // Asks the service whatever the cache holds, and keeps the answer: the
+  // refresh worker's way to catch a change made within the lifetime.
+  LabelValue LookupLabelUncached(std::u16string_view path);
+
+  // Whether overlay identifier overlayLabel claims path; queues the answers
+  // for the refresh worker (all of identifier 1's, the others' own).
+  bool MatchOverlay(std::u16string_view path, LabelValue overlayLabel);
 
   // Sets (value not 0) or clears the label of every path with one service
   // object. False when the service could not be reached or did not finish
-  // within kChangeWaitMs; labels not reached stay as they were.
+  // within kChangeWaitMs; labels not reached stay as they were. The cache
+  // holds the new labels before this returns, so the redraw the caller asks
+  // for next sees them.
   bool ApplyLabel(const std::vector<std::u16string>& paths, LabelValue value);
 
   // False for shortcut files and items in excluded system folders. The
@@ -60,6 +80,12 @@ class CLabelClient {
   // Test counters: service objects made and ILabelUtil calls made.
   std::uint64_t ServiceObjectsCreated() const { return m_objectsCreated; }
   std::uint64_t ServiceCalls() const { return m_serviceCalls; }
+  // True while the lookup thread runs.
+  bool WorkerRunning() const;
+
+  // For the benchmark: the answer cache and the reuse of the service object
+  // switched off, as a lookup per call with an object per call would be.
+  void SetCachingAndReuseForTesting(bool enabled);
 
  private:
   struct Request;
@@ -70,18 +96,32 @@ class CLabelClient {
   bool InBackoff() const;
 
   // The lookup thread and its queue.
-  std::mutex m_lock;
+  mutable std::mutex m_lock;
   std::condition_variable m_changed;
   std::deque<std::shared_ptr<Request>> m_queue;
   std::shared_ptr<Request> m_inFlight;
   DWORD m_inFlightSinceTick = 0;
   HANDLE m_thread = nullptr;
   bool m_stopping = false;
+  bool m_threadLeftLoop = false;  // it saw m_stopping and is ending
+  int m_stopWaiters = 0;          // StopWorker calls waiting for the thread
   std::atomic<bool> m_backingOff{false};
   std::atomic<DWORD> m_retryAfterTick{0};
 
   std::atomic<std::uint64_t> m_objectsCreated{0};
   std::atomic<std::uint64_t> m_serviceCalls{0};
+
+  std::optional<LabelValue> Recall(std::u16string_view path);
+  void Remember(std::u16string_view path, LabelValue label);
+  void Forget(std::u16string_view path);
+
+  struct CachedLabel {
+    LabelValue label;
+    DWORD tick;
+  };
+  std::mutex m_cacheLock;
+  std::map<std::u16string, CachedLabel, PathLess> m_cache;
+  std::atomic<bool> m_cachingAndReuse{true};
 
   // An immutable list, swapped whole: readers on any thread keep the list
   // they took while a rebuild makes the next one.

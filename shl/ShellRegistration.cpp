@@ -1,6 +1,8 @@
 #include "ShellRegistration.h"
 
+#include "ColumnProvider.h"
 #include "FileLabelExt.h"
+#include "IconOverlay.h"
 #include "HResult.h"
 #include "PelkoLabelShl.h"
 #include "UniqueHandle.h"
@@ -27,6 +29,20 @@ const std::vector<ServedClass>& ServedClasses() {
   static const std::vector<ServedClass> classes{
       {&CLSID_FileLabelExt, &CreateFileLabelExt, L"FileLabelExt", L"PelkoLabelShlExt Class", ShellRole::ContextMenu,
        L"PelkoLabelShlExtension"},
+      {&CLSID_IconOverlay1, &CreateIconOverlay<kLabelRed>, L"IconOverlay1", L"IconOverlay1 Class",
+       ShellRole::IconOverlay, L"01PelkoLabelShlOverlay1"},
+      {&CLSID_IconOverlay2, &CreateIconOverlay<kLabelOrange>, L"IconOverlay2", L"IconOverlay2 Class",
+       ShellRole::IconOverlay, L"01PelkoLabelShlOverlay2"},
+      {&CLSID_IconOverlay3, &CreateIconOverlay<kLabelYellow>, L"IconOverlay3", L"IconOverlay3 Class",
+       ShellRole::IconOverlay, L"01PelkoLabelShlOverlay3"},
+      {&CLSID_IconOverlay4, &CreateIconOverlay<kLabelGreen>, L"IconOverlay4", L"IconOverlay4 Class",
+       ShellRole::IconOverlay, L"01PelkoLabelShlOverlay4"},
+      {&CLSID_IconOverlay5, &CreateIconOverlay<kLabelBlue>, L"IconOverlay5", L"IconOverlay5 Class",
+       ShellRole::IconOverlay, L"01PelkoLabelShlOverlay5"},
+      {&CLSID_IconOverlay6, &CreateIconOverlay<kLabelGray>, L"IconOverlay6", L"IconOverlay6 Class",
+       ShellRole::IconOverlay, L"01PelkoLabelShlOverlay6"},
+      {&CLSID_ColumnProviderEx, &CreateColumnProvider, L"ColumnProviderEx", L"ColumnProviderEx Class",
+       ShellRole::Column, nullptr},
   };
   return classes;
 }

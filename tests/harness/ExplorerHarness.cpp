@@ -1,25 +1,33 @@
 // ExplorerHarness: plays Explorer's part for the shell extension where no
-// Explorer is at hand. It finds the context-menu handlers Explorer would
-// load (HKCR\*\ShellEx\ContextMenuHandlers and HKCR\Folder\ShellEx\...),
-// creates each in-process, gives it a real CF_HDROP data object for the
-// paths, asks for its entries on a real menu, prints the menu tree, and
-// invokes a command if asked. It listens for the shell's change
+// Explorer is at hand (Wine's file manager loads no third-party menus and
+// draws no overlays). It loads the extension's objects the way Explorer
+// does, by the class IDs registered under Explorer's keys, and prints what
+// they answer, one fact per line. It listens for the shell's change
 // notifications on a window of its own, made before any handler is loaded
-// (Wine delivers them only inside the sending process, and the window also
-// Explorer has the theme library loaded, which menu bitmaps need), and
-// prints them.
+// (Wine delivers them only inside the sending process), and prints them.
 //
 //   ExplorerHarness menu [--flags N] [--helptext OFFSET]... [--invoke OFFSET | --verb TEXT] PATH...
+//     the context-menu handlers of HKCR\*\ShellEx\ContextMenuHandlers and
+//     HKCR\Folder\ShellEx\ContextMenuHandlers, with a CF_HDROP of the paths
+//   ExplorerHarness overlays [--all] [--wait MS] [--set PATH=LABEL]... PATH...
+//     the identifiers of ShellIconOverlayIdentifiers in Explorer's order:
+//     icon and priority once, then each path, stopping at the first claim
+//     (or asking all six with --all). --set changes a label through the
+//     service after the pass, as another program would; an item Explorer is
+//     told to redraw during the wait is asked about again.
+//   ExplorerHarness column [--pid N] PATH...
+//     the column handlers of HKCR\Folder\Shellex\ColumnHandlers
 //
-// Output, one fact per line:
+// Output, for example:
 //   handler {CLSID}
 //   result 0x0000000C
-//   item 0 separator
 //   item 1 "&Pelko Labels" id=100 bitmap=yes submenu
-//     item 0 " Red" id=101 bitmap=no
-//   helptext 1 " Red"
 //   invoke 3 0x00000000
+//   identifier 01PelkoLabelShlOverlay3 info 0x00000000 "C:\y.ico" index=0 flags=0x00000001 priority=0
+//   member D:\Work\plan.doc 01PelkoLabelShlOverlay3
 //   notify 0x00002000 D:\x\a.txt
+//   column 0 0x00000000 "Pelko Label" ...
+//   data D:\x\a.txt 0x00000000 "Amber"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -31,22 +39,19 @@
 
 #include "ComObject.h"
 #include "ComPtr.h"
+#include "OverlayPass.h"
+#include "PelkoLabelSvr.h"
 #include "UniqueHandle.h"
 
 namespace {
 
 using namespace pelko;
+using pelko::testing::Utf8;
 
 constexpr UINT kNotifyMessage = WM_APP + 1;
 constexpr UINT kFirstCommandId = 100;
 constexpr UINT kLastCommandId = 0x7FFF;
 
-std::string Utf8(std::wstring_view text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
 
 // A data object that offers the selection the way Explorer does: CF_HDROP.
 class CDropDataObject : public IDataObject {
@@ -97,6 +102,9 @@ class CDropDataObject : public IDataObject {
   std::vector<std::wstring> m_paths;
 };
 
+// The overlay pass asks again about an item Explorer is told to redraw.
+std::vector<pelko::testing::OverlayIdentifier>* g_overlayIdentifiers = nullptr;
+
 LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kNotifyMessage) {
     PIDLIST_ABSOLUTE* items = nullptr;
@@ -107,6 +115,10 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM l
       if (items && items[0]) SHGetPathFromIDListW(items[0], path);
       std::printf("notify 0x%08lX %s\n", static_cast<unsigned long>(event), Utf8(path).c_str());
       SHChangeNotification_Unlock(lock);
+      if (g_overlayIdentifiers && path[0]) {
+        std::printf("again ");
+        pelko::testing::AskMembership(*g_overlayIdentifiers, path, false, stdout);
+      }
     }
     return 0;
   }
@@ -188,25 +200,44 @@ std::vector<CLSID> ContextMenuHandlers() {
 }
 
 struct Options {
+  std::wstring mode;
   UINT flags = CMF_NORMAL;
   std::vector<UINT> helpTexts;
   int invoke = -1;
   std::string verb;
+  bool allSix = false;
+  DWORD waitMs = 500;
+  ULONG pid = 0;
+  std::vector<std::pair<std::wstring, ULONG>> changes;
   std::vector<std::wstring> paths;
 };
 
 bool ParseOptions(int argc, wchar_t** argv, Options& options) {
-  if (argc < 2 || std::wstring(argv[1]) != L"menu") return false;
+  if (argc < 2) return false;
+  options.mode = argv[1];
+  if (options.mode != L"menu" && options.mode != L"overlays" && options.mode != L"column") return false;
   for (int i = 2; i < argc; ++i) {
     const std::wstring argument = argv[i];
-    if (argument == L"--flags" && i + 1 < argc) {
+    const bool hasValue = i + 1 < argc;
+    if (argument == L"--flags" && hasValue) {
       options.flags = static_cast<UINT>(wcstoul(argv[++i], nullptr, 0));
-    } else if (argument == L"--helptext" && i + 1 < argc) {
+    } else if (argument == L"--helptext" && hasValue) {
       options.helpTexts.push_back(static_cast<UINT>(wcstoul(argv[++i], nullptr, 0)));
-    } else if (argument == L"--invoke" && i + 1 < argc) {
+    } else if (argument == L"--invoke" && hasValue) {
       options.invoke = static_cast<int>(wcstol(argv[++i], nullptr, 0));
-    } else if (argument == L"--verb" && i + 1 < argc) {
+    } else if (argument == L"--verb" && hasValue) {
       options.verb = Utf8(argv[++i]);
+    } else if (argument == L"--all") {
+      options.allSix = true;
+    } else if (argument == L"--wait" && hasValue) {
+      options.waitMs = wcstoul(argv[++i], nullptr, 0);
+    } else if (argument == L"--pid" && hasValue) {
+      options.pid = wcstoul(argv[++i], nullptr, 0);
+    } else if (argument == L"--set" && hasValue) {
+      const std::wstring change = argv[++i];
+      const std::size_t equals = change.rfind(L'=');
+      if (equals == std::wstring::npos) return false;
+      options.changes.emplace_back(change.substr(0, equals), wcstoul(change.c_str() + equals + 1, nullptr, 0));
     } else {
       options.paths.push_back(argument);
     }
@@ -214,11 +245,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
   return true;
 }
 
-int RunMenu(const Options& options) {
-  // Explorer always has the theme library loaded; menu bitmaps need it.
-  LoadLibraryW(L"uxtheme.dll");
-  HWND listener = CreateListener();
-  if (!listener) std::printf("warning: no notification listener\n");
+int RunMenu(const Options& options, HWND listener) {
   for (const CLSID& clsid : ContextMenuHandlers()) {
     wchar_t name[64] = {};
     StringFromGUID2(clsid, name, 64);
@@ -252,9 +279,87 @@ int RunMenu(const Options& options) {
       std::printf("invoke %s 0x%08lX\n", options.verb.empty() ? std::to_string(options.invoke).c_str() : options.verb.c_str(),
                   static_cast<unsigned long>(hr));
     }
-    PumpMessages(500);
+    PumpMessages(options.waitMs);
   }
-  std::fflush(stdout);
+  return 0;
+}
+
+// Another program changing labels: straight through the service.
+void ApplyChanges(const Options& options) {
+  if (options.changes.empty()) return;
+  CLSID clsid;
+  com_ptr<ILabelUtil> labels;
+  if (FAILED(CLSIDFromProgID(L"PelkoLabelSvr.LabelUtil", &clsid)) ||
+      FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILabelUtil, labels.put_void()))) {
+    std::printf("set failed: no service\n");
+    return;
+  }
+  for (const auto& [path, label] : options.changes) {
+    unique_bstr text(SysAllocString(path.c_str()));
+    const HRESULT hr = labels->SetLabel(text.get(), label);
+    std::printf("set %s %lu 0x%08lX\n", Utf8(path).c_str(), label, static_cast<unsigned long>(hr));
+  }
+}
+
+int RunOverlays(const Options& options) {
+  std::vector<pelko::testing::OverlayIdentifier> identifiers = pelko::testing::RegisteredOverlayIdentifiers();
+  pelko::testing::PrintOverlayInfo(identifiers, stdout);
+  for (const std::wstring& path : options.paths) pelko::testing::AskMembership(identifiers, path, options.allSix, stdout);
+  ApplyChanges(options);
+  g_overlayIdentifiers = &identifiers;
+  PumpMessages(options.waitMs);
+  g_overlayIdentifiers = nullptr;
+  return 0;
+}
+
+int RunColumn(const Options& options) {
+  unique_hkey list;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers", 0, KEY_READ, list.put()) != ERROR_SUCCESS) {
+    std::printf("no column handlers\n");
+    return 0;
+  }
+  wchar_t name[64];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 64;
+    if (RegEnumKeyExW(list.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    CLSID clsid;
+    if (FAILED(CLSIDFromString(name, &clsid))) continue;
+    std::printf("columnhandler %s\n", Utf8(name).c_str());
+    com_ptr<IColumnProvider> provider;
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IColumnProvider, provider.put_void()))) {
+      std::printf("create failed\n");
+      continue;
+    }
+    SHCOLUMNINIT init{};
+    lstrcpynW(init.wszFolder, L"D:\\", MAX_PATH);
+    provider->Initialize(&init);
+    SHCOLUMNID column{};
+    for (DWORD columnIndex = 0; columnIndex < 2; ++columnIndex) {
+      SHCOLUMNINFO info{};
+      const HRESULT hr = provider->GetColumnInfo(columnIndex, &info);
+      std::printf("column %lu 0x%08lX", columnIndex, static_cast<unsigned long>(hr));
+      if (hr == S_OK) {
+        wchar_t fmtid[64] = {};
+        StringFromGUID2(info.scid.fmtid, fmtid, 64);
+        std::printf(" \"%s\" \"%s\" fmtid=%s pid=%lu vt=%u fmt=%lu chars=%u state=0x%08lX", Utf8(info.wszTitle).c_str(),
+                    Utf8(info.wszDescription).c_str(), Utf8(fmtid).c_str(), info.scid.pid, info.vt, info.fmt,
+                    info.cChars, info.csFlags);
+        if (columnIndex == 0) column = info.scid;
+      }
+      std::printf("\n");
+    }
+    column.pid = options.pid ? options.pid : column.pid;
+    for (const std::wstring& path : options.paths) {
+      SHCOLUMNDATA data{};
+      data.dwFileAttributes = GetFileAttributesW(path.c_str());
+      lstrcpynW(data.wszFile, path.c_str(), MAX_PATH);
+      unique_variant value;
+      const HRESULT hr = provider->GetItemData(&column, &data, value.get());
+      std::printf("data %s 0x%08lX", Utf8(path).c_str(), static_cast<unsigned long>(hr));
+      if (hr == S_OK && value->vt == VT_BSTR) std::printf(" \"%s\"", Utf8(value->bstrVal).c_str());
+      std::printf("\n");
+    }
+  }
   return 0;
 }
 
@@ -263,11 +368,21 @@ int RunMenu(const Options& options) {
 int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: ExplorerHarness menu [--flags N] [--helptext OFFSET]... [--invoke OFFSET | --verb TEXT] PATH...\n");
+    std::fprintf(stderr,
+                 "usage: ExplorerHarness menu [--flags N] [--helptext OFFSET]... [--invoke OFFSET | --verb TEXT] PATH...\n"
+                 "       ExplorerHarness overlays [--all] [--wait MS] [--set PATH=LABEL]... PATH...\n"
+                 "       ExplorerHarness column [--pid N] PATH...\n");
     return 2;
   }
   if (FAILED(OleInitialize(nullptr))) return 1;
-  const int result = RunMenu(options);
+  // Explorer always has the theme library loaded; menu bitmaps need it.
+  LoadLibraryW(L"uxtheme.dll");
+  HWND listener = CreateListener();
+  if (!listener) std::printf("warning: no notification listener\n");
+  const int result = options.mode == L"menu" ? RunMenu(options, listener)
+                     : options.mode == L"overlays" ? RunOverlays(options)
+                                                   : RunColumn(options);
+  std::fflush(stdout);
   OleUninitialize();
   return result;
 }
