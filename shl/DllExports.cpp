@@ -8,8 +8,6 @@
 #include "ComObject.h"
 #include "ComPtr.h"
 #include "HResult.h"
-#include "LabelClient.h"
-#include "RefreshWorker.h"
 #include "Module.h"
 #include "ShellModule.h"
 #include "ShellRegistration.h"
@@ -53,14 +51,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
   return TRUE;
 }
 
-STDAPI DllCanUnloadNow() {
-  if (ModuleLock::Count() != 0) return S_FALSE;
-  // Both threads must be gone before the code they run is; never waited
-  // for in DllMain, where they could not end under the loader lock.
-  const bool workerEnded = g_refreshWorker.Stop(kWorkerStopWaitMs);
-  const bool lookupsEnded = g_labelClient.StopWorker(kWorkerStopWaitMs);
-  return workerEnded && lookupsEnded ? S_OK : S_FALSE;
-}
+STDAPI DllCanUnloadNow() { return CanUnloadModule(kWorkerStopWaitMs); }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** result) {
   if (!result) return E_POINTER;

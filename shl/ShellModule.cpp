@@ -2,7 +2,10 @@
 
 #include <shlwapi.h>
 
+#include "ComObject.h"
 #include "DataFolder.h"
+#include "LabelClient.h"
+#include "RefreshWorker.h"
 #include "Module.h"
 
 namespace pelko {
@@ -41,6 +44,15 @@ void InitializeModuleGlobals(HINSTANCE instance) {
 
   g_configPath.clear();
   if (auto folder = ProductDataFolder()) g_configPath = *folder + L"\\PelkoLabelShlCfg.ini";
+}
+
+HRESULT CanUnloadModule(DWORD waitMs) {
+  if (ModuleLock::Count() != 0) return S_FALSE;
+  // Both threads must be gone before the code they run is; never waited
+  // for in DllMain, where they could not end under the loader lock.
+  const bool workerEnded = g_refreshWorker.Stop(waitMs);
+  const bool lookupsEnded = g_labelClient.StopWorker(waitMs);
+  return workerEnded && lookupsEnded ? S_OK : S_FALSE;
 }
 
 }  // namespace pelko

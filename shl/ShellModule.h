@@ -35,4 +35,9 @@ extern std::wstring g_configPath;   // PelkoLabelShlCfg.ini; empty when the fold
 // Fills the globals; called when the library is loaded (and by tests).
 void InitializeModuleGlobals(HINSTANCE instance);
 
+// DllCanUnloadNow's answer: S_OK only when no object or lock lives and both
+// of the library's threads (refresh worker, service lookups) have ended;
+// asking stops them, waiting at most waitMs for each.
+HRESULT CanUnloadModule(DWORD waitMs);
+
 }  // namespace pelko
