@@ -62,9 +62,10 @@ class CLabelClient {
 
   // Sets (value not 0) or clears the label of every path with one service
   // object. False when the service could not be reached or did not finish
-  // within kChangeWaitMs; labels not reached stay as they were. The cache
-  // holds the new labels before this returns, so the redraw the caller asks
-  // for next sees them.
+  // within kChangeWaitMs (a change already on its way may still land). On
+  // success the cache holds the new labels before this returns, so the
+  // redraw the caller asks for next sees them; on failure the paths are
+  // dropped from the cache, so the next lookup asks the service.
   bool ApplyLabel(const std::vector<std::u16string>& paths, LabelValue value);
 
   // False for shortcut files and items in excluded system folders. The
