@@ -33,14 +33,6 @@ const std::string kDefaultTree =
     "  item 9 \" About PelkoLabels\" id=110 bitmap=no\n"
     "item 2 separator\n";
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::size_t CountOf(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-  return count;
-}
-
 class ContextMenu : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -16,6 +16,7 @@
 #include "LabelClient.h"
 #include "PelkoLabelSvr.h"
 #include "ServiceTestSupport.h"
+#include "WineTestSupport.h"
 #include "ShellModule.h"
 #include "UniqueHandle.h"
 #include "Utf16.h"
@@ -23,13 +24,6 @@
 namespace {
 
 using namespace pelko;
-
-double NowMs() {
-  LARGE_INTEGER counter, frequency;
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 std::u16string BenchPath(int n) {
   return u"D:\\Projects\\p0123\\src\\module45\\file" + ToU16(std::to_wstring(n)) + u".cpp";
@@ -47,11 +41,11 @@ Run TimeLookups(int count, PathOf pathOf) {
   const std::uint64_t objectsBefore = g_labelClient.ServiceObjectsCreated();
   const std::uint64_t callsBefore = g_labelClient.ServiceCalls();
   int unavailable = 0;
-  const double begin = NowMs();
+  const double begin = testing::PreciseNowMs();
   for (int i = 0; i < count; ++i) {
     if (g_labelClient.LookupLabel(pathOf(i)) == LABEL_UNAVAILABLE) ++unavailable;
   }
-  return {(NowMs() - begin) / count, unavailable, g_labelClient.ServiceObjectsCreated() - objectsBefore,
+  return {(testing::PreciseNowMs() - begin) / count, unavailable, g_labelClient.ServiceObjectsCreated() - objectsBefore,
           g_labelClient.ServiceCalls() - callsBefore};
 }
 
@@ -67,7 +61,7 @@ int main() {
 
   // The first lookups start the service, which takes longer than a lookup waits.
   const std::u16string labelled = BenchPath(-1);
-  const double startMs = NowMs();
+  const double startMs = testing::PreciseNowMs();
   int tries = 0;
   while (g_labelClient.LookupLabel(BenchPath(-2 - tries)) == LABEL_UNAVAILABLE) {
     if (++tries > 2000) {
@@ -76,7 +70,7 @@ int main() {
     }
     Sleep(10);
   }
-  std::printf("first answer (the service started): %.0f ms\n", NowMs() - startMs);
+  std::printf("first answer (the service started): %.0f ms\n", testing::PreciseNowMs() - startMs);
   if (!g_labelClient.ApplyLabel({labelled}, 3)) return 1;
 
   constexpr int kLookups = 2000;
@@ -89,7 +83,7 @@ int main() {
   ULONG value = 0;
 
   constexpr int kOldLookups = 300;
-  double begin = NowMs();
+  double begin = testing::PreciseNowMs();
   for (int i = 0; i < kOldLookups; ++i) {
     CLSID found;
     if (FAILED(CLSIDFromProgID(L"PelkoLabelSvr.LabelUtil", &found))) return 1;
@@ -100,7 +94,7 @@ int main() {
     if (FAILED(unknown.query(labels))) return 1;
     labels->GetLabel(path.get(), &value);
   }
-  const double oldMs = (NowMs() - begin) / kOldLookups;
+  const double oldMs = (testing::PreciseNowMs() - begin) / kOldLookups;
   if (value != 3) std::printf("warning: the old way read label %lu, not 3\n", value);
 
   constexpr int kCalls = 2000;
@@ -108,9 +102,9 @@ int main() {
   {
     com_ptr<ILabelUtil> held;
     if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILabelUtil, held.put_void()))) return 1;
-    begin = NowMs();
+    begin = testing::PreciseNowMs();
     for (int i = 0; i < kCalls; ++i) held->GetLabel(path.get(), &value);
-    bareMs = (NowMs() - begin) / kCalls;
+    bareMs = (testing::PreciseNowMs() - begin) / kCalls;
   }
 
   auto printRun = [](const char* what, const Run& run) {

@@ -16,19 +16,25 @@ unique_hicon LoadIconFile(const std::wstring& iconFile, int size) {
   return unique_hicon(static_cast<HICON>(LoadImageW(nullptr, iconFile.c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE)));
 }
 
+// A bottom-up 32-bit device-independent format of the given size.
+BITMAPINFO Format32(SIZE size) {
+  BITMAPINFO format{};
+  format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  format.bmiHeader.biWidth = size.cx;
+  format.bmiHeader.biHeight = size.cy;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  return format;
+}
+
 // Icons without an alpha channel come with a mask: make the masked-out
 // pixels transparent and the others opaque.
 void ApplyIconMask(HDC dc, HICON icon, RGBQUAD* pixels, int rowPixels, SIZE size) {
   ICONINFO info{};
   if (!GetIconInfo(icon, &info)) return;
   unique_hbitmap color(info.hbmColor), mask(info.hbmMask);
-  BITMAPINFO maskFormat{};
-  maskFormat.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  maskFormat.bmiHeader.biWidth = size.cx;
-  maskFormat.bmiHeader.biHeight = size.cy;
-  maskFormat.bmiHeader.biPlanes = 1;
-  maskFormat.bmiHeader.biBitCount = 32;
-  maskFormat.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO maskFormat = Format32(size);
   auto maskPixels = std::make_unique<RGBQUAD[]>(static_cast<std::size_t>(size.cx) * size.cy);
   if (GetDIBits(dc, mask.get(), 0, size.cy, maskPixels.get(), &maskFormat, DIB_RGB_COLORS) != size.cy) return;
   for (int y = 0; y < size.cy; ++y) {
@@ -63,13 +69,7 @@ HBITMAP CreateMenuBitmapPARGB32(const std::wstring& iconFile) {
 
   unique_hdc dc(CreateCompatibleDC(nullptr));
   if (!dc) return nullptr;
-  BITMAPINFO format{};
-  format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  format.bmiHeader.biWidth = size.cx;
-  format.bmiHeader.biHeight = size.cy;
-  format.bmiHeader.biPlanes = 1;
-  format.bmiHeader.biBitCount = 32;
-  format.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO format = Format32(size);
   void* sectionBits = nullptr;
   unique_hbitmap bitmap(CreateDIBSection(dc.get(), &format, DIB_RGB_COLORS, &sectionBits, nullptr, 0));
   if (!bitmap) return nullptr;

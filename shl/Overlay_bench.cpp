@@ -18,6 +18,7 @@
 #include "OverlayPass.h"
 #include "RefreshWorker.h"
 #include "ServiceTestSupport.h"
+#include "WineTestSupport.h"
 #include "ShellInterfaceIds.h"
 #include "ShellModule.h"
 
@@ -31,13 +32,6 @@ testing::OverlayIdentifier MakeIdentifier() {
   identifier.keyName = L"01PelkoLabelShlOverlay" + std::to_wstring(Label);
   CreateIconOverlay<Label>(nullptr, IID_IShellIconOverlayIdentifier, identifier.object.put_void());
   return identifier;
-}
-
-double NowMs() {
-  LARGE_INTEGER counter, frequency;
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 }  // namespace
@@ -72,9 +66,9 @@ int main() {
       g_labelClient.LookupLabel(u"D:\\bench\\warm-up.txt");  // the thread and, as built, the object
       const auto objectsBefore = g_labelClient.ServiceObjectsCreated();
       const auto callsBefore = g_labelClient.ServiceCalls();
-      const double begin = NowMs();
+      const double begin = testing::PreciseNowMs();
       for (const std::wstring& item : items) testing::AskMembership(identifiers, item, allSix, nullptr);
-      const double elapsed = NowMs() - begin;
+      const double elapsed = testing::PreciseNowMs() - begin;
       std::printf("%-34s %-16s %12.2f %12.2f %12.3f\n",
                   asBuilt ? "as built (cache, one object)" : "object per lookup, no cache",
                   allSix ? "all six" : "until first claim",

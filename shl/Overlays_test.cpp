@@ -17,14 +17,6 @@ namespace {
 
 using namespace testing;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::size_t CountOf(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-  return count;
-}
-
 class Overlays : public ::testing::Test {
  protected:
   void SetUp() override {

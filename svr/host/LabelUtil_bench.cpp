@@ -13,17 +13,7 @@
 #include "PelkoLabelSvr.h"
 #include "ServiceTestSupport.h"
 #include "UniqueHandle.h"
-
-namespace {
-
-double NowMs() {
-  LARGE_INTEGER counter, frequency;
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-}  // namespace
+#include "WineTestSupport.h"
 
 int main() {
   using namespace pelko;
@@ -37,19 +27,19 @@ int main() {
   unique_bstr path(SysAllocString(L"D:\\Projects\\p0123\\src\\module45\\file6789.cpp"));
   {
     com_ptr<ILabelUtil> held;
-    const double startMs = NowMs();
+    const double startMs = testing::PreciseNowMs();
     if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILabelUtil, held.put_void()))) return 1;
-    std::printf("first creation (starts the service): %.1f ms\n", NowMs() - startMs);
+    std::printf("first creation (starts the service): %.1f ms\n", testing::PreciseNowMs() - startMs);
     held->SetLabel(path.get(), 3);
 
     constexpr int kCalls = 2000;
     ULONG value = 0;
-    double begin = NowMs();
+    double begin = testing::PreciseNowMs();
     for (int i = 0; i < kCalls; ++i) held->GetLabel(path.get(), &value);
-    const double roundTripMs = (NowMs() - begin) / kCalls;
+    const double roundTripMs = (testing::PreciseNowMs() - begin) / kCalls;
 
     constexpr int kLookups = 300;
-    begin = NowMs();
+    begin = testing::PreciseNowMs();
     for (int i = 0; i < kLookups; ++i) {
       com_ptr<IUnknown> unknown;
       if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, unknown.put_void()))) return 1;
@@ -58,7 +48,7 @@ int main() {
       if (FAILED(unknown.query(labels))) return 1;
       labels->GetLabel(path.get(), &value);
     }
-    const double perLookupMs = (NowMs() - begin) / kLookups;
+    const double perLookupMs = (testing::PreciseNowMs() - begin) / kLookups;
 
     std::printf("GetLabel round trip on a held object:        %8.3f ms per call (%d calls)\n", roundTripMs, kCalls);
     std::printf("create + OleRun + QI + GetLabel + Release:   %8.3f ms per lookup (%d lookups)\n", perLookupMs, kLookups);

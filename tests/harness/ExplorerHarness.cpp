@@ -39,6 +39,7 @@
 
 #include "ComObject.h"
 #include "ComPtr.h"
+#include "DropDataObject.h"
 #include "OverlayPass.h"
 #include "PelkoLabelSvr.h"
 #include "UniqueHandle.h"
@@ -53,54 +54,6 @@ constexpr UINT kFirstCommandId = 100;
 constexpr UINT kLastCommandId = 0x7FFF;
 
 
-// A data object that offers the selection the way Explorer does: CF_HDROP.
-class CDropDataObject : public IDataObject {
- public:
-  explicit CDropDataObject(std::vector<std::wstring> paths) : m_paths(std::move(paths)) {}
-
-  static const QITAB* InterfaceTable() {
-    static const QITAB table[] = {QITABENT(CDropDataObject, IDataObject), {}};
-    return table;
-  }
-
-  IFACEMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
-    if (!format || !medium) return E_POINTER;
-    if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
-    std::size_t characters = 1;
-    for (const std::wstring& path : m_paths) characters += path.size() + 1;
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + characters * sizeof(wchar_t));
-    if (!memory) return E_OUTOFMEMORY;
-    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
-    drop->pFiles = sizeof(DROPFILES);
-    drop->fWide = TRUE;
-    auto* text = reinterpret_cast<wchar_t*>(drop + 1);
-    for (const std::wstring& path : m_paths) {
-      std::memcpy(text, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-      text += path.size() + 1;
-    }
-    GlobalUnlock(memory);
-    medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = memory;
-    medium->pUnkForRelease = nullptr;
-    return S_OK;
-  }
-  IFACEMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  IFACEMETHODIMP QueryGetData(FORMATETC* format) override {
-    return format && format->cfFormat == CF_HDROP ? S_OK : DV_E_FORMATETC;
-  }
-  IFACEMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
-    if (out) out->ptd = nullptr;
-    return E_NOTIMPL;
-  }
-  IFACEMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-  IFACEMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-  IFACEMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-  IFACEMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-  IFACEMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
-
- private:
-  std::vector<std::wstring> m_paths;
-};
 
 // The overlay pass asks again about an item Explorer is told to redraw.
 std::vector<pelko::testing::OverlayIdentifier>* g_overlayIdentifiers = nullptr;
@@ -256,7 +209,7 @@ int RunMenu(const Options& options, HWND listener) {
       std::printf("create 0x%08lX\n", static_cast<unsigned long>(hr));
       continue;
     }
-    com_ptr<IDataObject> data = com_ptr<IDataObject>::attach(ComObject<CDropDataObject>::Create(options.paths));
+    com_ptr<IDataObject> data = com_ptr<IDataObject>::attach(ComObject<pelko::testing::CDropDataObject>::Create(options.paths));
     init->Initialize(nullptr, data.get(), nullptr);
     com_ptr<IContextMenu> contextMenu;
     if (FAILED(init.query(contextMenu))) continue;

@@ -26,10 +26,14 @@ bool InstallExtension() {
 std::string RunHarness(const std::wstring& arguments, DWORD timeoutMs) {
   const std::wstring output = L"C:\\harness-output.txt";
   DeleteFileW(output.c_str());
-  RunCommand(L"cmd.exe /c \"" + BuildTreeFile(L"tests\\ExplorerHarness.exe") + L" " + arguments + L" > " + output + L" 2>&1\"",
-             timeoutMs);
+  const auto exitCode = RunCommand(
+      L"cmd.exe /c \"" + BuildTreeFile(L"tests\\ExplorerHarness.exe") + L" " + arguments + L" > " + output + L" 2>&1\"",
+      timeoutMs);
   std::string text = ReadWholeFile(output);
   std::erase(text, '\r');  // the harness writes text-mode lines
+  // Said in the output, so that a failed expectation shows why.
+  if (!exitCode) text += "harness: timed out\n";
+  else if (*exitCode != 0) text += "harness: exit code " + std::to_string(*exitCode) + "\n";
   return text;
 }
 

@@ -30,6 +30,17 @@ bool UnlinkWineDrive(wchar_t letter);
 // A fresh, empty folder on the test prefix's D: drive.
 std::wstring MakeScratchFolder(const wchar_t* name);
 
+// Text of a program's output.
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+// Milliseconds of the performance counter, for benchmarks.
+double PreciseNowMs();
+
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
