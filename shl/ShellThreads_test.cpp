@@ -119,6 +119,19 @@ TEST_F(ShellThreads, TheOverlayIconFitsTheCallersBufferOrIsNotGiven) {
   EXPECT_EQ(flags, static_cast<DWORD>(ISIOI_ICONFILE));
 }
 
+TEST_F(ShellThreads, ShortPathsAndShortcutsCostNoServiceCall) {
+  const auto callsBefore = g_labelClient.ServiceCalls();
+  const auto objectsBefore = g_labelClient.ServiceObjectsCreated();
+  for (LabelValue label = kFirstLabel; label <= kLastLabel; ++label) {
+    for (const char16_t* path : {u"C:\\ab", u"D:\\Links\\Home.lnk", u"c:\\WINDOWS\\win.ini"}) {
+      EXPECT_FALSE(g_labelClient.MatchOverlay(path, label));
+    }
+  }
+  EXPECT_EQ(g_labelClient.ServiceCalls(), callsBefore);
+  EXPECT_EQ(g_labelClient.ServiceObjectsCreated(), objectsBefore);
+  EXPECT_EQ(g_refreshWorker.QueuedForTesting(), 0u) << "a filtered item was queued";
+}
+
 TEST_F(ShellThreads, TheRefreshQueueKeepsTheFirstSixteenAndHandlesTheNewestFirst) {
   ASSERT_TRUE(InstallProgram());
   ASSERT_EQ(RunInstalled(L"/Service"), 0u);
