@@ -14,12 +14,12 @@ HRESULT CreateColumnProvider(IUnknown* outer, REFIID iid, void** result) noexcep
 }
 
 void CColumnProviderEx::LoadColumnNames() {
-  if (m_namesLoaded) return;
-  Win32Profile profile(g_configPath);
-  for (LabelValue label = kFirstLabel; label <= kLastLabel; ++label) {
-    m_names[label - 1] = ToWide(ReadLabelName(profile, label));
-  }
-  m_namesLoaded = true;
+  std::call_once(m_namesLoaded, [this] {
+    Win32Profile profile(g_configPath);
+    for (LabelValue label = kFirstLabel; label <= kLastLabel; ++label) {
+      m_names[label - 1] = ToWide(ReadLabelName(profile, label));
+    }
+  });
 }
 
 IFACEMETHODIMP CColumnProviderEx::Initialize(LPCSHCOLUMNINIT) {

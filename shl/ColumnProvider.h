@@ -9,6 +9,7 @@
 #include "ShellInterfaceIds.h"
 
 #include <array>
+#include <mutex>
 #include <string>
 
 #include "ComObject.h"
@@ -30,8 +31,10 @@ class CColumnProviderEx : public IColumnProvider {
  private:
   void LoadColumnNames();
 
+  // Initialize comes on Explorer's window thread, GetItemData on its
+  // background threads (the column is slow): the names are loaded once.
   std::array<std::wstring, kLabelCount> m_names;
-  bool m_namesLoaded = false;
+  std::once_flag m_namesLoaded;
 };
 
 HRESULT CreateColumnProvider(IUnknown* outer, REFIID iid, void** result) noexcept;

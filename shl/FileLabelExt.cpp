@@ -134,7 +134,8 @@ IFACEMETHODIMP CFileLabelExt::QueryContextMenu(HMENU menu, UINT index, UINT firs
     m_firstCommandId = firstId;
 
     const SubmenuPlan plan = PlanSubmenu(m_model, firstId, lastId);
-    HMENU submenu = CreateMenu();
+    HMENU submenu = CreatePopupMenu();
+    RETURN_HR_IF(HResultFromLastError(), !submenu);
     UINT position = 0;
     for (const PlannedEntry& planned : plan.entries) AddMenuEntry(submenu, position++, firstId + planned.offset, *planned.entry);
 
@@ -240,7 +241,10 @@ void CFileLabelExt::SetLabelOnSelection(LabelValue label) {
   for (const std::u16string& path : paths) NotifyItemChanged(ToWide(path));
   if (paths.size() > kItemNotificationsBeforeFolder) {
     std::wstring folder = ToWide(paths.back());
-    if (PathRemoveFileSpecW(folder.data())) NotifyItemChanged(folder.c_str());
+    if (PathRemoveFileSpecW(folder.data())) {
+      folder.resize(wcslen(folder.c_str()));
+      NotifyItemChanged(folder);
+    }
   }
 }
 

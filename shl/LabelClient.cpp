@@ -252,9 +252,10 @@ void CLabelClient::Serve(Request& request, ServiceConnection& connection) {
       if (!connect()) break;
       ++m_serviceCalls;
       const HRESULT hr = operation(connection.labels.get());
-      if (SUCCEEDED(hr)) return true;
-      connection.labels.reset();
+      // S_FALSE is the service's "not made" (it could not lock its table).
+      if (hr == S_OK) return true;
       if (!IsConnectionLost(hr)) break;
+      connection.labels.reset();
     }
     return false;
   };

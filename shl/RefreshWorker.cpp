@@ -46,6 +46,8 @@ void CRefreshWorker::Start() {
   InterlockedExchange(&m_running, 1);
   m_thread = CreateThread(nullptr, 0, &CRefreshWorker::WorkerThreadProc, this, 0, nullptr);
   if (m_thread) SetThreadPriority(m_thread, THREAD_PRIORITY_LOWEST);
+  // Checks left from a worker that was stopped are handled now, not at the next wake-up.
+  if (!m_queue.empty()) SetEvent(m_workEvent);
 }
 
 void CRefreshWorker::PushCheck(std::u16string_view path, LabelValue labelSeen) {
@@ -104,6 +106,8 @@ bool CRefreshWorker::Stop(DWORD waitMs) {
   }
   if (WaitForSingleObject(thread, waitMs) != WAIT_OBJECT_0) return false;
   std::lock_guard lock(m_lock);
+  // A push may have started a new worker meanwhile: that one runs.
+  if (m_thread != thread) return false;
   CloseHandle(m_thread);
   m_thread = nullptr;
   return true;
@@ -126,7 +130,12 @@ DWORD WINAPI CRefreshWorker::WorkerThreadProc(void* worker) {
 }
 
 void CRefreshWorker::Run() {
-  const bool comReady = SUCCEEDED(CoInitialize(nullptr));
+  struct ComApartment {
+    const bool ready = SUCCEEDED(CoInitialize(nullptr));
+    ~ComApartment() {
+      if (ready) CoUninitialize();
+    }
+  } apartment;
   HANDLE events[] = {m_stopEvent, m_workEvent};
   DWORD waitMs = kWakeUpMs;
   for (;;) {
@@ -154,14 +163,10 @@ void CRefreshWorker::Run() {
       } else if (now != check.labelSeen) {
         SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, ToWide(check.path).c_str(), nullptr);
       }
-      if (!m_running || WaitForSingleObject(m_stopEvent, kNextPauseMs) == WAIT_OBJECT_0) {
-        if (comReady) CoUninitialize();
-        return;
-      }
+      if (!m_running || WaitForSingleObject(m_stopEvent, kNextPauseMs) == WAIT_OBJECT_0) return;
     }
     // waitMs now holds the time until the next check that waits for a retry.
   }
-  if (comReady) CoUninitialize();
 }
 
 }  // namespace pelko

@@ -52,7 +52,8 @@ HRESULT CanUnloadModule(DWORD waitMs) {
   // for in DllMain, where they could not end under the loader lock.
   const bool workerEnded = g_refreshWorker.Stop(waitMs);
   const bool lookupsEnded = g_labelClient.StopWorker(waitMs);
-  return workerEnded && lookupsEnded ? S_OK : S_FALSE;
+  // An object made while the threads stopped keeps the library.
+  return workerEnded && lookupsEnded && ModuleLock::Count() == 0 ? S_OK : S_FALSE;
 }
 
 }  // namespace pelko

@@ -29,7 +29,7 @@ constexpr DWORD kSaverTickMs = 500;
 constexpr DWORD kStopWaitHintMs = kApplierStopWaitMs + kSaverStopWaitMs + 2000;
 
 // Only local callers: the local system account, administrators and
-// authenticated users may call and launch locally (COM_RIGHTS_EXECUTE |
+// authenticated users may call (COM_RIGHTS_EXECUTE |
 // COM_RIGHTS_EXECUTE_LOCAL), nobody remotely.
 constexpr wchar_t kComAccess[] = L"O:BAG:BAD:(A;;0x3;;;SY)(A;;0x3;;;BA)(A;;0x3;;;AU)";
 
@@ -135,7 +135,8 @@ int CPelkoLabelSvrModule::StartServer() {
     SERVICE_TABLE_ENTRYW services[] = {{m_serviceName.data(), &CPelkoLabelSvrModule::ServiceMainProc},
                                        {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(services)) return static_cast<int>(GetLastError());
-    return static_cast<int>(m_status.dwWin32ExitCode);
+    return static_cast<int>(m_status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? m_status.dwServiceSpecificExitCode
+                                                                                     : m_status.dwWin32ExitCode);
   }
   m_isService = false;
   return RunSequence();
@@ -155,13 +156,17 @@ void CPelkoLabelSvrModule::ServiceMain() {
   m_status.dwWaitHint = 0;
   SetServiceState(SERVICE_START_PENDING);
 
-  if (FAILED(CoInitialize(nullptr))) {
+  if (const HRESULT initialized = CoInitialize(nullptr); FAILED(initialized)) {
     m_status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    m_status.dwServiceSpecificExitCode = static_cast<DWORD>(initialized);
     SetServiceState(SERVICE_STOPPED);
     return;
   }
   m_delayShutdown = false;
-  m_status.dwWin32ExitCode = static_cast<DWORD>(RunSequence());
+  const HRESULT result = RunSequence();
+  // The service manager takes a Win32 code; anything else is service-specific.
+  m_status.dwWin32ExitCode = result == S_OK ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+  m_status.dwServiceSpecificExitCode = static_cast<DWORD>(result);
   CoUninitialize();
   // Written before the stop is reported: once the service manager hears
   // "stopped", the dispatcher returns and the process may end at once.
@@ -192,7 +197,9 @@ void CPelkoLabelSvrModule::ServiceCtrlHandler(DWORD control) {
   switch (control) {
     case SERVICE_CONTROL_SHUTDOWN:
       // The system gives a service little time at shutdown: the labels
-      // changed since the last save are written before anything else.
+      // changed since the last save are written before anything else. A
+      // long folder walk of the applier holding the store ends first.
+      InterlockedExchange(&m_applierStop, 1);
       StoreSaveIfChanged();
       [[fallthrough]];
     case SERVICE_CONTROL_STOP:
@@ -213,7 +220,13 @@ void CPelkoLabelSvrModule::ServiceCtrlHandler(DWORD control) {
 
 HRESULT CPelkoLabelSvrModule::RunSequence() {
   const HRESULT started = BeforeMessageLoop();
-  if (FAILED(started)) return started;
+  if (FAILED(started)) {
+    // No message loop without a class object; but the store is loaded and
+    // the threads run, and they must end, and the labels be saved, before
+    // the module goes.
+    AfterMessageLoop();
+    return started;
+  }
   if (started == S_OK) {
     if (m_isService) {
       Event(L"Service started");
@@ -306,6 +319,8 @@ HRESULT CPelkoLabelSvrModule::AfterMessageLoop() {
   }
   m_classFactory.reset();
   ReportStopProgress();
+  // Calls already on their way to the plain server when it decided to end
+  // get a moment to finish.
   if (!m_isService) Sleep(kShutdownPauseMs);
 
   // A thread that has not ended may still take the store mutex.

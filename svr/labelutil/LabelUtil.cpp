@@ -61,9 +61,11 @@ HRESULT BuildCollectionArrays(const std::vector<LabelEntry>& entries, bool forSc
   return S_OK;
 }
 
-// Hands an array to a caller's VARIANT, clearing what it held.
-void StoreArray(VARIANT* target, VARTYPE elementType, unique_safearray array) {
-  VariantClear(target);
+// Hands an array to a caller's VARIANT. An [out] VARIANT holds nothing the
+// callee may free; a script's variable (a reference) may hold an old value.
+enum class Previous { Undefined, Owned };
+void StoreArray(VARIANT* target, VARTYPE elementType, unique_safearray array, Previous previous) {
+  if (previous == Previous::Owned) VariantClear(target);
   target->vt = static_cast<VARTYPE>(VT_ARRAY | elementType);
   target->parray = array.release();
 }
@@ -125,8 +127,8 @@ IFACEMETHODIMP CLabelUtil::GetLabelCollection(ULONG labelKind, ULONG* count, VAR
     std::optional<unique_safearray> paths, labels;
     const HRESULT hr = CollectLabels(labelKind, /*forScript=*/false, *count, paths, labels);
     if (SUCCEEDED(hr) && paths) {
-      StoreArray(pathArray, VT_BSTR, std::move(*paths));
-      StoreArray(labelArray, VT_UI4, std::move(*labels));
+      StoreArray(pathArray, VT_BSTR, std::move(*paths), Previous::Undefined);
+      StoreArray(labelArray, VT_UI4, std::move(*labels), Previous::Undefined);
     }
     return hr;
   });
@@ -175,13 +177,14 @@ HRESULT CLabelUtil::InvokeGetLabelForScript(DISPPARAMS& parameters, UINT* argume
 
 HRESULT CLabelUtil::InvokeGetLabelCollectionForScript(DISPPARAMS& parameters, UINT* argumentError) {
   unique_variant labelKind;
+  // Argument errors are reported by their place in rgvarg (last argument first).
   if (FAILED(CoerceArgument(parameters.rgvarg[3], VT_UI4, labelKind))) {
-    if (argumentError) *argumentError = 0;
+    if (argumentError) *argumentError = 3;
     return DISP_E_TYPEMISMATCH;
   }
   for (UINT output : {0u, 1u}) {
     if (!IsVariantReference(parameters.rgvarg[output])) {
-      if (argumentError) *argumentError = 3 - output;
+      if (argumentError) *argumentError = output;
       return DISP_E_TYPEMISMATCH;
     }
   }
@@ -193,8 +196,8 @@ HRESULT CLabelUtil::InvokeGetLabelCollectionForScript(DISPPARAMS& parameters, UI
   countOut->vt = VT_I4;
   countOut->lVal = static_cast<LONG>(count);
   if (SUCCEEDED(hr) && paths) {
-    StoreArray(parameters.rgvarg[1].pvarVal, VT_VARIANT, std::move(*paths));
-    StoreArray(parameters.rgvarg[0].pvarVal, VT_VARIANT, std::move(*labels));
+    StoreArray(parameters.rgvarg[1].pvarVal, VT_VARIANT, std::move(*paths), Previous::Owned);
+    StoreArray(parameters.rgvarg[0].pvarVal, VT_VARIANT, std::move(*labels), Previous::Owned);
   }
   return hr;
 }

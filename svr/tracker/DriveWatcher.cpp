@@ -56,6 +56,7 @@ struct WatchRecord {
   WatchRecord(HANDLE directory, const std::wstring& root) : dir(directory), decoder(ToU16(root)) {}
   unique_hfile dir;
   OVERLAPPED overlapped{};
+  bool requestOutstanding = false;  // armed, its completion not yet taken
   std::vector<DWORD> buffer = std::vector<DWORD>(kBufferBytes / sizeof(DWORD));  // DWORD-aligned, as required
   NotificationDecoder decoder;
 };
@@ -82,7 +83,7 @@ struct CDriveWatcher::Shared {
 
   // The watcher thread's own.
   std::list<RootState> roots;
-  std::list<std::unique_ptr<WatchRecord>> retired;  // closed, their last packet not yet seen
+  std::list<std::unique_ptr<WatchRecord>> retired;  // closed at shutdown, their last packet not yet seen
   MonotonicClock clock;
   std::uint64_t nextRescanMs = 0;
   bool scanning = false;
@@ -98,7 +99,7 @@ struct CDriveWatcher::Shared {
   DWORD NextTimeout(std::uint64_t nowMs) const;
   void OpenRoot(RootState& root, std::uint64_t nowMs);
   bool Arm(WatchRecord& watch);
-  void RootFailed(RootState& root, std::uint64_t nowMs, bool requestOutstanding);
+  void RootFailed(RootState& root, std::uint64_t nowMs);
   void Completed(WatchRecord& watch, RootState& root, DWORD bytes, std::uint64_t nowMs);
   void Queue(std::vector<ChangeRecord>& changes);
   void ApplyWineQuirks(RootState& root, std::vector<ChangeRecord>& changes);
@@ -123,6 +124,7 @@ DWORD WINAPI CDriveWatcher::WatchThreadProc(void* parameter) {
 }
 
 bool CDriveWatcher::EnsureThread() {
+  std::lock_guard lock(m_threadLock);
   if (m_hThread) return true;
   m_shared->port.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
   if (!m_shared->port || !m_shared->changeEvent) return false;
@@ -173,14 +175,20 @@ void CDriveWatcher::WaitForChange(DWORD timeoutMs) {
 
 void CDriveWatcher::Stop() {
   m_shared->running = false;
-  if (!m_hThread) return;
+  HANDLE thread = nullptr;
+  {
+    std::lock_guard lock(m_threadLock);
+    thread = std::exchange(m_hThread, nullptr);
+  }
+  if (!thread) return;
   m_shared->Wake();
-  WaitForSingleObject(m_hThread, kStopWaitMs);
-  CloseHandle(m_hThread);
-  m_hThread = nullptr;
+  // The thread keeps its state alive itself: not waiting longer is safe.
+  WaitForSingleObject(thread, kStopWaitMs);
+  CloseHandle(thread);
 }
 
 bool CDriveWatcher::ThreadRunning() const {
+  std::lock_guard lock(m_threadLock);
   return m_hThread && WaitForSingleObject(m_hThread, 0) == WAIT_TIMEOUT;
 }
 
@@ -206,6 +214,12 @@ void CDriveWatcher::Shared::Run() {
     ULONG_PTR key = 0;
     OVERLAPPED* overlapped = nullptr;
     const BOOL dequeued = GetQueuedCompletionStatus(port.get(), &bytes, &key, &overlapped, NextTimeout(now));
+    if (overlapped) {
+      // This request is over, whatever comes next.
+      for (RootState& root : roots) {
+        if (root.watch.get() == reinterpret_cast<WatchRecord*>(key)) root.watch->requestOutstanding = false;
+      }
+    }
     if (!running) break;
     if (!overlapped) {
       // A time-out or a wake-up packet: the next pass sorts it out. A port
@@ -214,11 +228,10 @@ void CDriveWatcher::Shared::Run() {
       continue;
     }
     auto* watch = reinterpret_cast<WatchRecord*>(key);
-    if (Retire(watch)) continue;  // the last packet of a request closed on purpose
     RootState* root = OwnerOf(watch);
     if (!root) continue;
     if (!dequeued) {
-      RootFailed(*root, clock.NowMs(), /*requestOutstanding=*/false);  // the request ended in error
+      RootFailed(*root, clock.NowMs());  // the request ended in error
       continue;
     }
     Completed(*watch, *root, bytes, clock.NowMs());
@@ -295,12 +308,12 @@ void CDriveWatcher::Shared::OpenRoot(RootState& root, std::uint64_t nowMs) {
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
   if (directory == INVALID_HANDLE_VALUE) {
-    RootFailed(root, nowMs, /*requestOutstanding=*/false);
+    RootFailed(root, nowMs);
     return;
   }
   auto watch = std::make_unique<WatchRecord>(directory, root.root);
   if (!CreateIoCompletionPort(directory, port.get(), reinterpret_cast<ULONG_PTR>(watch.get()), 0) || !Arm(*watch)) {
-    RootFailed(root, nowMs, /*requestOutstanding=*/false);
+    RootFailed(root, nowMs);
     return;  // watch goes with its handle; no request is outstanding
   }
   root.watch = std::move(watch);
@@ -311,16 +324,17 @@ void CDriveWatcher::Shared::OpenRoot(RootState& root, std::uint64_t nowMs) {
 
 bool CDriveWatcher::Shared::Arm(WatchRecord& watch) {
   watch.overlapped = OVERLAPPED{};
-  return ReadDirectoryChangesW(watch.dir.get(), watch.buffer.data(), kBufferBytes, TRUE, kNotifyFilter, nullptr,
-                               &watch.overlapped, nullptr) != FALSE;
+  watch.requestOutstanding = ReadDirectoryChangesW(watch.dir.get(), watch.buffer.data(), kBufferBytes, TRUE,
+                                                   kNotifyFilter, nullptr, &watch.overlapped, nullptr) != FALSE;
+  return watch.requestOutstanding;
 }
 
-void CDriveWatcher::Shared::RootFailed(RootState& root, std::uint64_t nowMs, bool requestOutstanding) {
+// Called when no request of the root is outstanding (it failed to open, to
+// arm, or its request ended in error), so its record can go at once.
+void CDriveWatcher::Shared::RootFailed(RootState& root, std::uint64_t nowMs) {
   ++rootFailures;
   if (root.watch) {
     --armedRoots;
-    root.watch->dir.reset();  // ends an outstanding request; its packet frees the record
-    if (requestOutstanding) retired.push_back(std::move(root.watch));
     root.watch.reset();
   }
   root.retryDelayMs = root.retryDelayMs == 0 ? kFirstRetryMs : std::min(root.retryDelayMs * 2, kLongestRetryMs);
@@ -341,7 +355,7 @@ void CDriveWatcher::Shared::Completed(WatchRecord& watch, RootState& root, DWORD
   }
   if (!Arm(watch)) {
     Queue(changes);
-    RootFailed(root, nowMs, /*requestOutstanding=*/false);
+    RootFailed(root, nowMs);
     return;
   }
   if (RunningUnderWine()) ApplyWineQuirks(root, changes);
@@ -405,8 +419,9 @@ void CDriveWatcher::Shared::Shutdown() {
   for (RootState& root : roots) {
     if (!root.watch) continue;
     root.watch->decoder.ExpirePendingOldName(expired);
-    root.watch->dir.reset();
-    retired.push_back(std::move(root.watch));
+    root.watch->dir.reset();  // ends the outstanding request, which still posts its packet
+    if (root.watch->requestOutstanding) retired.push_back(std::move(root.watch));
+    root.watch.reset();
   }
   Queue(expired);
   armedRoots = 0;

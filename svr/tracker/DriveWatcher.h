@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "ChangeRecord.h"
@@ -70,6 +71,7 @@ class CDriveWatcher {
   bool EnsureThread();
 
   std::shared_ptr<Shared> m_shared;
+  mutable std::mutex m_threadLock;  // Stop may come from the applier and from the destructor
   HANDLE m_hThread = nullptr;
 };
 
