@@ -48,3 +48,21 @@ function(pelko_gtest name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ${props})
 endfunction()
+
+# pelko_fuzz_target(NAME SOURCE CORPUS LIBS...)
+#   A libFuzzer target, and a short run of it on every test pass (the long
+#   runs are done by hand, see the README). New inputs go to the build tree;
+#   the seeds in CORPUS stay as they are.
+function(pelko_fuzz_target name source corpus)
+  if(NOT PELKO_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${source})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${ARGN})
+  set(found ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  file(MAKE_DIRECTORY ${found})
+  add_test(NAME ${name}_smoke COMMAND ${name} -runs=200000 -max_len=4096 -seed=1 ${found} ${corpus})
+  set_tests_properties(${name}_smoke PROPERTIES LABELS native TIMEOUT 300)
+endfunction()

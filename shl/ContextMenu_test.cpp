@@ -36,10 +36,7 @@ const std::string kDefaultTree =
 class ContextMenu : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(InstallProgram());
-    ASSERT_EQ(RunInstalled(L"/Service"), 0u);
-    ASSERT_TRUE(InstallExtension());
-    ASSERT_EQ(RunCommand(L"regsvr32.exe /s \"" + std::wstring(kInstalledExtension) + L"\""), 0u);
+    ASSERT_TRUE(InstallServiceAndExtension());
     ASSERT_TRUE(CreateDirectoryW(L"D:\\x", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     for (const wchar_t* file : {L"D:\\x\\a.txt", L"D:\\x\\b.txt"}) ASSERT_TRUE(WriteWholeFile(file, "x"));
   }

@@ -20,10 +20,7 @@ using namespace testing;
 class Overlays : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(InstallProgram());
-    ASSERT_EQ(RunInstalled(L"/Service"), 0u);
-    ASSERT_TRUE(InstallExtension());
-    ASSERT_EQ(RunCommand(L"regsvr32.exe /s \"" + std::wstring(kInstalledExtension) + L"\""), 0u);
+    ASSERT_TRUE(InstallServiceAndExtension());
     ASSERT_TRUE(CreateDirectoryW(L"D:\\Work", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     for (const wchar_t* file : {L"D:\\Work\\plan.doc", L"D:\\Work\\notes.txt", L"D:\\Work\\nine.txt", L"D:\\Work\\home.lnk"}) {
       ASSERT_TRUE(WriteWholeFile(file, "x"));

@@ -18,16 +18,6 @@ namespace {
 
 using namespace testing;
 
-// C:\a.txt label 1 and D:\Work\Plan label 4, as the file lays them out.
-std::string WorkedExample() {
-  std::string bytes("\xd9\x07\0\0\x01\0\0\0\x02\0\0\0\x10\0\0\0", 16);
-  for (char c : std::string("C:\\a.txt")) bytes += std::string{c, '\0'};
-  bytes += std::string("\x01\0\0\0\x18\0\0\0", 8);
-  for (char c : std::string("D:\\Work\\Plan")) bytes += std::string{c, '\0'};
-  bytes += std::string("\x04\0\0\0", 4);
-  return bytes;
-}
-
 TEST(ServiceRun, ComStartsTheServiceAndItsLabelsSurviveARestart) {
   ComApartment apartment;
   ASSERT_TRUE(InstallProgram());
@@ -45,7 +35,7 @@ TEST(ServiceRun, ComStartsTheServiceAndItsLabelsSurviveARestart) {
 
   ASSERT_TRUE(SendServiceControl(SERVICE_CONTROL_STOP));
   ASSERT_TRUE(WaitForServiceState(SERVICE_STOPPED));
-  EXPECT_EQ(ReadWholeFile(kDatabaseFile), WorkedExample());
+  EXPECT_EQ(ReadWholeFile(kDatabaseFile), testing::WorkedExampleLabelFile());
   EXPECT_TRUE(WaitForObservedLine(L".events", L"Service stopped"));
 
   com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
@@ -67,7 +57,7 @@ TEST(ServiceRun, ALabelIsOnDiskAMomentAfterItWasSet) {
   ASSERT_EQ(SetLabelOf(labels.get(), L"C:\\a.txt", 1), S_OK);
   // Long before the 60 s backstop: a crash now would lose nothing.
   bool written = false;
-  for (int i = 0; i < 100 && !written; ++i, Sleep(100)) written = ReadWholeFile(kDatabaseFile) == WorkedExample();
+  for (int i = 0; i < 100 && !written; ++i, Sleep(100)) written = ReadWholeFile(kDatabaseFile) == testing::WorkedExampleLabelFile();
   EXPECT_TRUE(written);
 }
 
@@ -146,13 +136,13 @@ TEST(ServiceRun, TheShutdownControlSavesBeforeAnythingElse) {
   ASSERT_TRUE(StoreSetLabel(L"D:\\Work\\Plan", 4));
 
   module.ServiceCtrlHandler(SERVICE_CONTROL_SHUTDOWN);
-  EXPECT_EQ(ReadWholeFile(kDatabaseFile), WorkedExample()) << "not saved at the shutdown control";
+  EXPECT_EQ(ReadWholeFile(kDatabaseFile), testing::WorkedExampleLabelFile()) << "not saved at the shutdown control";
   EXPECT_EQ(module.CurrentState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
   MSG message;
   EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the service thread was not told";
 
   EXPECT_EQ(module.AfterMessageLoop(), S_OK);
-  EXPECT_EQ(ReadWholeFile(kDatabaseFile), WorkedExample());
+  EXPECT_EQ(ReadWholeFile(kDatabaseFile), testing::WorkedExampleLabelFile());
   EXPECT_TRUE(module.WorkerThreadsEnded()) << "a thread outlives the stop";
 }
 

@@ -23,16 +23,6 @@ using testing::MakeScratchFolder;
 using testing::ReadWholeFile;
 using testing::WriteWholeFile;
 
-// C:\a.txt label 1 and D:\Work\Plan label 4, as the format lays them out.
-std::string WorkedExample() {
-  std::string bytes("\xd9\x07\0\0\x01\0\0\0\x02\0\0\0\x10\0\0\0", 16);
-  for (char c : std::string("C:\\a.txt")) bytes += std::string{c, '\0'};
-  bytes += std::string("\x01\0\0\0\x18\0\0\0", 8);
-  for (char c : std::string("D:\\Work\\Plan")) bytes += std::string{c, '\0'};
-  bytes += std::string("\x04\0\0\0", 4);
-  return bytes;
-}
-
 class DatabaseFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -69,7 +59,7 @@ TEST_F(DatabaseFileTest, SavesTheExactFormatInAFolderItCreatesAndLoadsItBack) {
   store.SetLabel(u"C:\\a.txt", 1);
   ASSERT_TRUE(store.Save()) << ToWide(store.LastSaveError()).c_str();
   EXPECT_EQ(database->FilePath(), base + L"\\Norvane\\Pelko Labels\\labels.lst");
-  EXPECT_EQ(ReadWholeFile(database->FilePath()), WorkedExample());
+  EXPECT_EQ(ReadWholeFile(database->FilePath()), testing::WorkedExampleLabelFile());
   EXPECT_FALSE(FileExists(database->FilePath() + L".tmp"));
 
   CLabelStore reloaded(nullptr, database.get());
@@ -104,7 +94,7 @@ TEST_F(DatabaseFileTest, AFailedSaveLeavesThePreviousFileWholeAndTriesAgainLater
 }
 
 TEST_F(DatabaseFileTest, ALeftoverTemporaryFromACrashIsReplaced) {
-  WriteDatabase(WorkedExample());
+  WriteDatabase(testing::WorkedExampleLabelFile());
   ASSERT_TRUE(WriteWholeFile(database->FilePath() + L".tmp", "half a file"));
   ASSERT_EQ(store.Load().status, LoadStatus::Loaded);
   store.SetLabel(u"C:\\c.txt", 3);
@@ -132,7 +122,7 @@ TEST_F(DatabaseFileTest, AnUnreadableFileIsMovedAsideAndSurvivesLaterSaves) {
 }
 
 TEST_F(DatabaseFileTest, APartiallyReadableFileIsCopiedBeforeItIsReplaced) {
-  const std::string damaged = WorkedExample() + std::string("\x07\0\0\0", 4);  // odd length
+  const std::string damaged = testing::WorkedExampleLabelFile() + std::string("\x07\0\0\0", 4);  // odd length
   std::string file = damaged;
   file[8] = 3;  // three records announced
   WriteDatabase(file);
@@ -144,12 +134,12 @@ TEST_F(DatabaseFileTest, APartiallyReadableFileIsCopiedBeforeItIsReplaced) {
   EXPECT_EQ(ReadWholeFile(ToWide(result.setAsidePath)), file);
 
   ASSERT_TRUE(store.Save());
-  EXPECT_EQ(ReadWholeFile(database->FilePath()), WorkedExample());
+  EXPECT_EQ(ReadWholeFile(database->FilePath()), testing::WorkedExampleLabelFile());
   EXPECT_EQ(ReadWholeFile(ToWide(result.setAsidePath)), file);
 }
 
 TEST_F(DatabaseFileTest, AFileHeldByAnotherProgramForAMomentIsRetried) {
-  WriteDatabase(WorkedExample());
+  WriteDatabase(testing::WorkedExampleLabelFile());
   unique_hfile held(CreateFileW(database->FilePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held);
   std::thread release([&] {
@@ -163,7 +153,7 @@ TEST_F(DatabaseFileTest, AFileHeldByAnotherProgramForAMomentIsRetried) {
 }
 
 TEST_F(DatabaseFileTest, AFileHeldThroughoutIsNeverOverwrittenAndIsSetAsideOnceFree) {
-  WriteDatabase(WorkedExample());
+  WriteDatabase(testing::WorkedExampleLabelFile());
   database->SetHeldFileRetries(3, 20);
   unique_hfile held(CreateFileW(database->FilePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held);
@@ -173,11 +163,11 @@ TEST_F(DatabaseFileTest, AFileHeldThroughoutIsNeverOverwrittenAndIsSetAsideOnceF
   EXPECT_FALSE(store.Save());
 
   held.reset();
-  EXPECT_EQ(ReadWholeFile(database->FilePath()), WorkedExample());
+  EXPECT_EQ(ReadWholeFile(database->FilePath()), testing::WorkedExampleLabelFile());
   ASSERT_TRUE(store.Save()) << ToWide(store.LastSaveError()).c_str();
   const auto setAside = SetAsideFiles();
   ASSERT_EQ(setAside.size(), 1u);
-  EXPECT_EQ(ReadWholeFile(setAside[0]), WorkedExample());
+  EXPECT_EQ(ReadWholeFile(setAside[0]), testing::WorkedExampleLabelFile());
 }
 
 TEST_F(DatabaseFileTest, NothingIsReadOrWrittenThroughALinkedFolder) {
@@ -189,17 +179,17 @@ TEST_F(DatabaseFileTest, NothingIsReadOrWrittenThroughALinkedFolder) {
   EXPECT_FALSE(FileExists(elsewhere + L"\\Pelko Labels\\labels.lst"));
 
   CreateDirectoryW((elsewhere + L"\\Pelko Labels").c_str(), nullptr);
-  ASSERT_TRUE(WriteWholeFile(elsewhere + L"\\Pelko Labels\\labels.lst", WorkedExample()));
+  ASSERT_TRUE(WriteWholeFile(elsewhere + L"\\Pelko Labels\\labels.lst", testing::WorkedExampleLabelFile()));
   EXPECT_EQ(store.Load().status, LoadStatus::Unreadable);
   EXPECT_TRUE(store.Labels().empty());
   EXPECT_FALSE(store.Save());
-  EXPECT_EQ(ReadWholeFile(elsewhere + L"\\Pelko Labels\\labels.lst"), WorkedExample());
+  EXPECT_EQ(ReadWholeFile(elsewhere + L"\\Pelko Labels\\labels.lst"), testing::WorkedExampleLabelFile());
 
   // A save replaces a linked labels.lst, never writes through it. (Reading
   // is refused too on Windows, but Wine 8 shows a link to a file as the
   // file itself, so that half cannot be seen here.)
   const std::wstring target = elsewhere + L"\\target.lst";
-  ASSERT_TRUE(WriteWholeFile(target, WorkedExample()));
+  ASSERT_TRUE(WriteWholeFile(target, testing::WorkedExampleLabelFile()));
   LabelDatabaseFile other(MakeScratchFolder(L"database-file-test-other"));
   CLabelStore linkedFileStore(nullptr, &other);
   ASSERT_TRUE(linkedFileStore.Save());  // creates the folders
@@ -207,7 +197,7 @@ TEST_F(DatabaseFileTest, NothingIsReadOrWrittenThroughALinkedFolder) {
   ASSERT_TRUE(testing::MakeUnixSymlink(other.FilePath(), target));
   linkedFileStore.SetLabel(u"C:\\b.txt", 2);
   ASSERT_TRUE(linkedFileStore.Save()) << ToWide(linkedFileStore.LastSaveError()).c_str();
-  EXPECT_EQ(ReadWholeFile(target), WorkedExample()) << "the link's target was written";
+  EXPECT_EQ(ReadWholeFile(target), testing::WorkedExampleLabelFile()) << "the link's target was written";
 }
 
 }  // namespace

@@ -132,21 +132,10 @@ void PrintMenu(HMENU menu, int depth) {
 std::vector<CLSID> ContextMenuHandlers() {
   std::vector<CLSID> handlers;
   for (const wchar_t* key : {L"*\\ShellEx\\ContextMenuHandlers", L"Folder\\ShellEx\\ContextMenuHandlers"}) {
-    unique_hkey list;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, list.put()) != ERROR_SUCCESS) continue;
-    wchar_t name[256];
-    for (DWORD index = 0;; ++index) {
-      DWORD length = 256;
-      if (RegEnumKeyExW(list.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-      wchar_t value[64] = {};
-      LONG size = sizeof value;
-      CLSID clsid;
-      if (RegQueryValueW(list.get(), name, value, &size) != ERROR_SUCCESS || FAILED(CLSIDFromString(value, &clsid))) {
-        continue;
-      }
+    for (const auto& registered : pelko::testing::RegisteredClasses(HKEY_CLASSES_ROOT, key)) {
       bool known = false;
-      for (const CLSID& existing : handlers) known = known || IsEqualCLSID(existing, clsid);
-      if (!known) handlers.push_back(clsid);
+      for (const CLSID& existing : handlers) known = known || IsEqualCLSID(existing, registered.clsid);
+      if (!known) handlers.push_back(registered.clsid);
     }
   }
   return handlers;

@@ -22,24 +22,29 @@ void SortAsExplorer(std::vector<OverlayIdentifier>& identifiers) {
                    [&](const OverlayIdentifier& a, const OverlayIdentifier& b) { return upper(a.keyName) < upper(b.keyName); });
 }
 
-std::vector<OverlayIdentifier> RegisteredOverlayIdentifiers() {
-  std::vector<OverlayIdentifier> identifiers;
+std::vector<RegisteredClass> RegisteredClasses(HKEY root, const wchar_t* key) {
+  std::vector<RegisteredClass> classes;
   unique_hkey list;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ShellIconOverlayIdentifiers",
-                    0, KEY_READ, list.put()) != ERROR_SUCCESS) {
-    return identifiers;
-  }
+  if (RegOpenKeyExW(root, key, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return classes;
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = 256;
     if (RegEnumKeyExW(list.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     wchar_t value[64] = {};
     LONG size = sizeof value;
-    OverlayIdentifier identifier;
-    identifier.keyName = name;
-    if (RegQueryValueW(list.get(), name, value, &size) != ERROR_SUCCESS || FAILED(CLSIDFromString(value, &identifier.clsid))) {
-      continue;
+    RegisteredClass registered{name, {}};
+    if (RegQueryValueW(list.get(), name, value, &size) == ERROR_SUCCESS && SUCCEEDED(CLSIDFromString(value, &registered.clsid))) {
+      classes.push_back(std::move(registered));
     }
+  }
+  return classes;
+}
+
+std::vector<OverlayIdentifier> RegisteredOverlayIdentifiers() {
+  std::vector<OverlayIdentifier> identifiers;
+  for (const RegisteredClass& registered :
+       RegisteredClasses(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ShellIconOverlayIdentifiers")) {
+    OverlayIdentifier identifier{registered.keyName, registered.clsid, {}};
     CoCreateInstance(identifier.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellIconOverlayIdentifier,
                      identifier.object.put_void());
     identifiers.push_back(std::move(identifier));

@@ -20,6 +20,15 @@ struct OverlayIdentifier {
   com_ptr<IShellIconOverlayIdentifier> object;
 };
 
+struct RegisteredClass {
+  std::wstring keyName;
+  CLSID clsid{};
+};
+
+// The subkeys of root\key whose default value is a class ID, as Explorer
+// reads its handler lists.
+std::vector<RegisteredClass> RegisteredClasses(HKEY root, const wchar_t* key);
+
 // The identifiers registered under ShellIconOverlayIdentifiers, created by
 // their class IDs, in Explorer's order: key names compared upper-cased
 // (Wine lists registry keys lower-cased, so the order is made here).

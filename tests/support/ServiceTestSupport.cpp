@@ -23,6 +23,11 @@ bool InstallExtension() {
          WriteWholeFile(std::wstring(kInstalledExtension) + L".messages", "");
 }
 
+bool InstallServiceAndExtension() {
+  return InstallProgram() && RunInstalled(L"/Service") == 0u && InstallExtension() &&
+         RunCommand(L"regsvr32.exe /s \"" + std::wstring(kInstalledExtension) + L"\"") == 0u;
+}
+
 std::string RunHarness(const std::wstring& arguments, DWORD timeoutMs) {
   const std::wstring output = L"C:\\harness-output.txt";
   DeleteFileW(output.c_str());

@@ -29,6 +29,10 @@ bool InstallProgram();
 // and creates its observer file (.messages), without registering it.
 bool InstallExtension();
 
+// The service installed as a service, the extension installed and
+// registered with regsvr32: what a machine with Pelko Labels has.
+bool InstallServiceAndExtension();
+
 // Runs the Explorer harness with arguments (see tests/harness); its output,
 // lines ending in "\n".
 std::string RunHarness(const std::wstring& arguments, DWORD timeoutMs = 60000);

@@ -122,6 +122,15 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
          written == bytes.size();
 }
 
+std::string WorkedExampleLabelFile() {
+  std::string bytes("\xd9\x07\0\0\x01\0\0\0\x02\0\0\0\x10\0\0\0", 16);
+  for (char c : std::string("C:\\a.txt")) bytes += std::string{c, '\0'};
+  bytes += std::string("\x01\0\0\0\x18\0\0\0", 8);
+  for (char c : std::string("D:\\Work\\Plan")) bytes += std::string{c, '\0'};
+  bytes += std::string("\x04\0\0\0", 4);
+  return bytes;
+}
+
 double PreciseNowMs() {
   LARGE_INTEGER counter, frequency;
   QueryPerformanceCounter(&counter);

@@ -41,6 +41,9 @@ inline std::size_t CountOf(const std::string& text, const std::string& part) {
 // Milliseconds of the performance counter, for benchmarks.
 double PreciseNowMs();
 
+// labels.lst holding C:\a.txt (label 1) and D:\Work\Plan (label 4): 68 bytes.
+std::string WorkedExampleLabelFile();
+
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
