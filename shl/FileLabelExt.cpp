@@ -93,12 +93,27 @@ void CFileLabelExt::LoadMenuModel() {
   m_modelLoaded = true;
 }
 
-HBITMAP CFileLabelExt::MenuBitmap(std::int32_t menuId, const std::u16string& iconFile) {
-  if (auto cached = m_bitmaps.find(menuId); cached != m_bitmaps.end()) return cached->second.get();
-  const std::wstring file = ToWide(iconFile);
-  HBITMAP bitmap = m_iconPath == MenuIconPath::CheckMark ? CreateCheckmarkBitmap(file) : CreateMenuBitmapPARGB32(file);
+namespace {
+
+// The entry's icon as the bitmap of its kind, made once per MenuID and
+// kept (and freed) by the handler.
+template <typename Create>
+HBITMAP CachedMenuBitmap(std::map<std::int32_t, unique_hbitmap>& cache, std::int32_t menuId,
+                         const std::u16string& iconFile, Create create) {
+  if (auto cached = cache.find(menuId); cached != cache.end()) return cached->second.get();
+  HBITMAP bitmap = create(ToWide(iconFile));
   if (!bitmap) return nullptr;
-  return m_bitmaps.emplace(menuId, unique_hbitmap(bitmap)).first->second.get();
+  return cache.emplace(menuId, unique_hbitmap(bitmap)).first->second.get();
+}
+
+}  // namespace
+
+HBITMAP CFileLabelExt::GetMenuBitmapPARGB32(std::int32_t menuId, const std::u16string& iconFile) {
+  return CachedMenuBitmap(m_bitmaps, menuId, iconFile, &CreateMenuBitmapPARGB32);
+}
+
+HBITMAP CFileLabelExt::GetCheckmarkBitmap(std::int32_t menuId, const std::u16string& iconFile) {
+  return CachedMenuBitmap(m_bitmaps, menuId, iconFile, &CreateCheckmarkBitmap);
 }
 
 void CFileLabelExt::AddMenuEntry(HMENU submenu, UINT position, UINT identifier, const MenuEntry& entry) {
@@ -110,7 +125,7 @@ void CFileLabelExt::AddMenuEntry(HMENU submenu, UINT position, UINT identifier, 
   if (m_iconPath == MenuIconPath::CheckMark) {
     InsertMenuW(submenu, position, MF_BYPOSITION | MF_STRING, identifier, text.c_str());
     if (m_osVersion == 0x0500) {
-      HBITMAP bitmap = MenuBitmap(entry.menuId, entry.iconFile);
+      HBITMAP bitmap = GetCheckmarkBitmap(entry.menuId, entry.iconFile);
       SetMenuItemBitmaps(submenu, position, MF_BYPOSITION, bitmap, bitmap);
     }
     return;
@@ -121,7 +136,7 @@ void CFileLabelExt::AddMenuEntry(HMENU submenu, UINT position, UINT identifier, 
   item.fType = MFT_STRING;
   item.wID = identifier;
   item.dwTypeData = text.data();
-  item.hbmpItem = m_iconPath == MenuIconPath::Bitmap ? MenuBitmap(entry.menuId, entry.iconFile) : HBMMENU_CALLBACK;
+  item.hbmpItem = m_iconPath == MenuIconPath::Bitmap ? GetMenuBitmapPARGB32(entry.menuId, entry.iconFile) : HBMMENU_CALLBACK;
   InsertMenuItemW(submenu, position, TRUE, &item);
 }
 
@@ -148,10 +163,10 @@ IFACEMETHODIMP CFileLabelExt::QueryContextMenu(HMENU menu, UINT index, UINT firs
     item.dwTypeData = text.data();
     if (m_iconPath == MenuIconPath::CheckMark) {
       item.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_CHECKMARKS | MIIM_DATA | MIIM_STRING;
-      item.hbmpChecked = item.hbmpUnchecked = MenuBitmap(m_model.top.menuId, m_model.top.iconFile);
+      item.hbmpChecked = item.hbmpUnchecked = GetCheckmarkBitmap(m_model.top.menuId, m_model.top.iconFile);
     } else {
       item.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_DATA | MIIM_STRING | MIIM_BITMAP | MIIM_FTYPE;
-      item.hbmpItem = m_iconPath == MenuIconPath::Bitmap ? MenuBitmap(m_model.top.menuId, m_model.top.iconFile)
+      item.hbmpItem = m_iconPath == MenuIconPath::Bitmap ? GetMenuBitmapPARGB32(m_model.top.menuId, m_model.top.iconFile)
                                                          : HBMMENU_CALLBACK;
     }
     // The menu owns the submenu once it is inserted.

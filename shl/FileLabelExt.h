@@ -44,7 +44,8 @@ class CFileLabelExt : public IShellExtInit, public IContextMenu3 {
   bool ValidateSelection() const;
   void LoadMenuModel();
   void AddMenuEntry(HMENU submenu, UINT position, UINT identifier, const MenuEntry& entry);
-  HBITMAP MenuBitmap(std::int32_t menuId, const std::u16string& iconFile);
+  HBITMAP GetMenuBitmapPARGB32(std::int32_t menuId, const std::u16string& iconFile);
+  HBITMAP GetCheckmarkBitmap(std::int32_t menuId, const std::u16string& iconFile);
   void SetLabelOnSelection(LabelValue label);
   void LaunchManager(const wchar_t* commandLine);
 

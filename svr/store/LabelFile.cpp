@@ -57,7 +57,7 @@ DecodeResult DecodeLabelFile(std::span<const std::uint8_t> bytes, std::int32_t e
                              const std::function<void(std::u16string_view, LabelValue)>& add) {
   FieldReader reader(bytes);
   DecodeResult result;
-  if (static_cast<std::int32_t>(reader.ZeroFilledUInt32()) != kLabelsMagic) {
+  if (static_cast<std::int32_t>(reader.ZeroFilledUInt32()) != LABELS_MAGIC) {
     result.status = DecodeStatus::BadMagic;
     return result;
   }
@@ -102,7 +102,7 @@ DecodeResult DecodeLabelFile(std::span<const std::uint8_t> bytes, std::int32_t e
 }
 
 bool LabelFileEncoder::Begin(std::int32_t version, std::int32_t count) {
-  return PutInt32(static_cast<std::uint32_t>(kLabelsMagic)) && PutInt32(static_cast<std::uint32_t>(version)) &&
+  return PutInt32(static_cast<std::uint32_t>(LABELS_MAGIC)) && PutInt32(static_cast<std::uint32_t>(version)) &&
          PutInt32(static_cast<std::uint32_t>(count));
 }
 

@@ -14,8 +14,8 @@
 
 namespace pelko {
 
-inline constexpr std::int32_t kLabelsMagic = 2009;
-inline constexpr std::int32_t kLabelsVersion = 1;
+inline constexpr std::int32_t LABELS_MAGIC = 2009;
+inline constexpr std::int32_t LABELS_VERSION = 1;
 inline constexpr std::size_t kLabelsHeaderSize = 12;
 
 enum class DecodeStatus {

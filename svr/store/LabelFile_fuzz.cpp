@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> input(data, size);
 
   std::size_t delivered = 0;
-  const DecodeResult decoded = DecodeLabelFile(input, kLabelsVersion, [&](std::u16string_view path, LabelValue) {
+  const DecodeResult decoded = DecodeLabelFile(input, LABELS_VERSION, [&](std::u16string_view path, LabelValue) {
     Check(path.size() * 2 <= size);
     ++delivered;
   });

@@ -86,7 +86,7 @@ TEST(LabelFile, EncoderReportsARefusingSink) {
     int calls = 0;
     const ByteSink sink = [&](std::span<const std::uint8_t>) { return recordCount > 1 && ++calls == 1; };
     LabelFileEncoder encoder(sink);
-    bool ok = encoder.Begin(kLabelsVersion, static_cast<std::int32_t>(recordCount));
+    bool ok = encoder.Begin(LABELS_VERSION, static_cast<std::int32_t>(recordCount));
     for (std::size_t i = 0; i < recordCount && ok; ++i) ok = encoder.Record(u"D:\\some\\fairly\\long\\path.txt", 1);
     ok = ok && encoder.Finish();
     EXPECT_FALSE(ok) << recordCount << " records";
@@ -113,7 +113,7 @@ TEST(LabelFile, DuplicateRecordsAreAllDeliveredInFileOrder) {
 TEST(LabelFile, EmptyInputWithoutABuffer) {
   int records = 0;
   const DecodeResult result =
-      DecodeLabelFile(std::span<const std::uint8_t>(), kLabelsVersion, [&](std::u16string_view, LabelValue) { ++records; });
+      DecodeLabelFile(std::span<const std::uint8_t>(), LABELS_VERSION, [&](std::u16string_view, LabelValue) { ++records; });
   EXPECT_EQ(result.status, DecodeStatus::BadMagic);
   EXPECT_EQ(records, 0);
 }
@@ -158,8 +158,8 @@ TEST(LabelFile, MalformedFiles) {
       // the absent version reads as 0.
       {"two bytes", {0xd9, 0x07}, DecodeStatus::BadVersion, {}},
       {"three bytes", {0xd9, 0x07, 0x00}, DecodeStatus::BadVersion, {}},
-      {"no count field", FileBytes().Int32(kLabelsMagic).Int32(kLabelsVersion), DecodeStatus::Complete, {}},
-      {"count cut short", FileBytes().Int32(kLabelsMagic).Int32(kLabelsVersion).Raw({2}), DecodeStatus::Complete, {}},
+      {"no count field", FileBytes().Int32(LABELS_MAGIC).Int32(LABELS_VERSION), DecodeStatus::Complete, {}},
+      {"count cut short", FileBytes().Int32(LABELS_MAGIC).Int32(LABELS_VERSION).Raw({2}), DecodeStatus::Complete, {}},
   };
   for (const MalformedCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -31,7 +31,7 @@ class FileBytes {
     }
     return *this;
   }
-  FileBytes& Header(std::int64_t count, std::int64_t version = kLabelsVersion, std::int64_t magic = kLabelsMagic) {
+  FileBytes& Header(std::int64_t count, std::int64_t version = LABELS_VERSION, std::int64_t magic = LABELS_MAGIC) {
     return Int32(magic).Int32(version).Int32(count);
   }
   FileBytes& Record(std::u16string_view path, LabelValue label) {
@@ -49,7 +49,7 @@ class FileBytes {
 };
 
 inline std::vector<std::uint8_t> EncodeEntries(const std::vector<LabelEntry>& entries,
-                                               std::int32_t version = kLabelsVersion) {
+                                               std::int32_t version = LABELS_VERSION) {
   std::vector<std::uint8_t> out;
   const ByteSink sink = [&](std::span<const std::uint8_t> chunk) {
     out.insert(out.end(), chunk.begin(), chunk.end());
@@ -73,7 +73,7 @@ inline Decoded DecodeEntries(std::span<const std::uint8_t> bytes) {
   const auto exact = std::make_unique<std::uint8_t[]>(bytes.size());
   std::copy(bytes.begin(), bytes.end(), exact.get());
   Decoded decoded;
-  decoded.result = DecodeLabelFile(std::span<const std::uint8_t>(exact.get(), bytes.size()), kLabelsVersion,
+  decoded.result = DecodeLabelFile(std::span<const std::uint8_t>(exact.get(), bytes.size()), LABELS_VERSION,
                                    [&](std::u16string_view path, LabelValue label) {
                                      decoded.records.push_back({std::u16string(path), label});
                                    });

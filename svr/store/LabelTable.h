@@ -119,7 +119,7 @@ class CLabelStore {
   void ClaimFromPool(std::u16string_view path, bool skipOwnName, const StopRequested& stopRequested);
 
   LabelMap m_labels;
-  std::int32_t m_version = kLabelsVersion;
+  std::int32_t m_version = LABELS_VERSION;
   LabelMap m_removedPool;
 
   IFileSystem* m_fileSystem;
