@@ -3,23 +3,33 @@
 #include <tlhelp32.h>
 
 #include "Module.h"
+#include "TestDiagnostics.h"
 #include "UniqueHandle.h"
 #include "WineTestSupport.h"
 
 namespace pelko::testing {
+namespace {
 
-bool InstallProgram() {
+// Copies a file of the build tree into the install folder, saying why when it cannot.
+bool CopyIntoInstallFolder(const wchar_t* buildTreeFile, const wchar_t* installed) {
   CreateDirectoryW(L"C:\\Program Files\\Norvane", nullptr);
   CreateDirectoryW(kInstallFolder, nullptr);
-  return CopyFileW(BuildTreeFile(L"svr\\host\\PelkoLabelSvr.exe").c_str(), kInstalledProgram, FALSE) &&
+  const std::wstring source = BuildTreeFile(buildTreeFile);
+  if (CopyFileW(source.c_str(), installed, FALSE)) return true;
+  ReportFailedCall(L"CopyFileW " + source + L" to " + installed, GetLastError());
+  return false;
+}
+
+}  // namespace
+
+bool InstallProgram() {
+  return CopyIntoInstallFolder(L"svr\\host\\PelkoLabelSvr.exe", kInstalledProgram) &&
          WriteWholeFile(std::wstring(kInstalledProgram) + L".events", "") &&
          WriteWholeFile(std::wstring(kInstalledProgram) + L".messages", "");
 }
 
 bool InstallExtension() {
-  CreateDirectoryW(L"C:\\Program Files\\Norvane", nullptr);
-  CreateDirectoryW(kInstallFolder, nullptr);
-  return CopyFileW(BuildTreeFile(L"shl\\PelkoLabelShl.dll").c_str(), kInstalledExtension, FALSE) &&
+  return CopyIntoInstallFolder(L"shl\\PelkoLabelShl.dll", kInstalledExtension) &&
          WriteWholeFile(std::wstring(kInstalledExtension) + L".messages", "");
 }
 
@@ -49,19 +59,28 @@ bool WriteExtensionConfig(const std::string& text) {
 }
 
 std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs) {
+  const std::wstring what = commandLine;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &startup, &process)) {
+    ReportFailedCall(L"CreateProcessW " + what, GetLastError());
     return std::nullopt;
   }
   unique_handle processHandle(process.hProcess), threadHandle(process.hThread);
-  if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
+  WaitScope scope(L"the end of " + what, timeoutMs);
+  const DWORD waited = WaitForSingleObject(processHandle.get(), timeoutMs);
+  if (waited != WAIT_OBJECT_0) {
+    if (waited == WAIT_FAILED) ReportFailedCall(L"WaitForSingleObject on " + what, GetLastError());
+    else ReportExpiredWait(L"the end of " + what, timeoutMs, process.dwProcessId);
     TerminateProcess(processHandle.get(), 1);
     return std::nullopt;
   }
   DWORD exitCode = 0;
-  GetExitCodeProcess(processHandle.get(), &exitCode);
+  if (!GetExitCodeProcess(processHandle.get(), &exitCode)) {
+    ReportFailedCall(L"GetExitCodeProcess of " + what, GetLastError());
+    return std::nullopt;
+  }
   return exitCode;
 }
 
@@ -82,13 +101,14 @@ std::vector<std::wstring> ObservedLines(const wchar_t* suffix) {
 }
 
 bool WaitForObservedLine(const wchar_t* suffix, const std::wstring& text, DWORD timeoutMs) {
-  for (DWORD waited = 0;; waited += 100) {
+  const bool seen = WaitUntil(timeoutMs, [&] {
     for (const std::wstring& line : ObservedLines(suffix)) {
       if (line.find(text) != std::wstring::npos) return true;
     }
-    if (waited >= timeoutMs) return false;
-    Sleep(100);
-  }
+    return false;
+  });
+  if (!seen) ReportExpiredWait(L"the line \"" + text + L"\" in " + kInstalledProgram + suffix, timeoutMs);
+  return seen;
 }
 
 namespace {
@@ -107,17 +127,20 @@ DWORD ServiceState() {
 }
 
 bool WaitForServiceState(DWORD state, DWORD timeoutMs) {
-  for (DWORD waited = 0;; waited += 100) {
-    if (ServiceState() == state) return true;
-    if (waited >= timeoutMs) return false;
-    Sleep(100);
-  }
+  DWORD seen = 0;
+  if (WaitUntil(timeoutMs, [&] { return (seen = ServiceState()) == state; })) return true;
+  ReportExpiredWait(L"the service to reach state " + std::to_wstring(state) + L" (it is in state " +
+                        std::to_wstring(seen) + L")",
+                    timeoutMs);
+  return false;
 }
 
 bool SendServiceControl(DWORD control) {
   unique_sc_handle service = OpenTheService(SERVICE_STOP | SERVICE_USER_DEFINED_CONTROL | SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
-  return service && ControlService(service.get(), control, &status);
+  if (service && ControlService(service.get(), control, &status)) return true;
+  ReportFailedCall(L"ControlService " + std::to_wstring(control) + L" to " + kServiceName, GetLastError());
+  return false;
 }
 
 std::vector<DWORD> FindProcesses(const wchar_t* fileName) {
@@ -135,30 +158,39 @@ std::vector<DWORD> FindProcesses(const wchar_t* fileName) {
 com_ptr<ILabelUtil> CreateLabelUtilByProgId() {
   CLSID clsid;
   com_ptr<ILabelUtil> labels;
-  if (SUCCEEDED(CLSIDFromProgID(L"PelkoLabelSvr.LabelUtil", &clsid))) {
-    CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILabelUtil, labels.put_void());
+  HRESULT hr = CLSIDFromProgID(L"PelkoLabelSvr.LabelUtil", &clsid);
+  if (SUCCEEDED(hr)) {
+    // Starting the service through COM takes Wine about a second.
+    WaitScope scope(L"CoCreateInstance of PelkoLabelSvr.LabelUtil", kComCallBoundMs);
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILabelUtil, labels.put_void());
   }
+  if (FAILED(hr)) ReportFailedCall(L"creating PelkoLabelSvr.LabelUtil", static_cast<DWORD>(hr));
   return labels;
 }
 
 ULONG LabelOf(ILabelUtil* labels, const std::wstring& path) {
   unique_bstr text(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
   ULONG value = 0xDEAD;
+  WaitScope scope(L"ILabelUtil::GetLabel " + path, kComCallBoundMs);
   return SUCCEEDED(labels->GetLabel(text.get(), &value)) ? value : 0xDEAD;
 }
 
 HRESULT SetLabelOf(ILabelUtil* labels, const std::wstring& path, ULONG value) {
   unique_bstr text(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+  WaitScope scope(L"ILabelUtil::SetLabel " + path, kComCallBoundMs);
   return labels->SetLabel(text.get(), value);
 }
 
 std::optional<DWORD> WaitForLabel(ILabelUtil* labels, const std::wstring& path, ULONG expected, DWORD timeoutMs) {
-  const DWORD started = GetTickCount();
-  for (;;) {
-    if (LabelOf(labels, path) == expected) return GetTickCount() - started;
-    if (GetTickCount() - started >= timeoutMs) return std::nullopt;
-    Sleep(10);
+  const ULONGLONG started = TickNowMs();
+  ULONG seen = 0;
+  if (WaitUntil(timeoutMs, [&] { return (seen = LabelOf(labels, path)) == expected; }, 10)) {
+    return static_cast<DWORD>(TickNowMs() - started);
   }
+  ReportExpiredWait(L"the label of " + path + L" to become " + std::to_wstring(expected) + L" (it is " +
+                        std::to_wstring(seen) + L")",
+                    timeoutMs);
+  return std::nullopt;
 }
 
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& key, const std::wstring& name,

@@ -19,6 +19,10 @@ inline constexpr wchar_t kInstalledProgram[] = L"C:\\Program Files\\Norvane\\Pel
 inline constexpr wchar_t kDatabaseFile[] = L"C:\\ProgramData\\Norvane\\Pelko Labels\\labels.lst";
 inline constexpr wchar_t kServiceName[] = L"PelkoLabelSvr";
 inline constexpr wchar_t kInstalledExtension[] = L"C:\\Program Files\\Norvane\\Pelko Labels\\PelkoLabelShl.dll";
+// How long a COM call of a test into the service may take before the
+// watchdog reports it (the first one starts the service).
+inline constexpr DWORD kComCallBoundMs = 30000;
+
 inline constexpr wchar_t kConfigFile[] = L"C:\\ProgramData\\Norvane\\Pelko Labels\\PelkoLabelShlCfg.ini";
 
 // Copies PelkoLabelSvr.exe from the build tree to the install folder and creates its empty observer files (.events and .messages), so

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "TestDiagnostics.h"
 #include "UniqueHandle.h"
 
 namespace pelko::testing {
@@ -16,18 +17,20 @@ bool StartUnixProgram(const wchar_t* program, std::wstring commandLine) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ReportFailedCall(L"CreateProcessW " + commandLine, GetLastError());
     return false;
   }
   unique_handle processHandle(process.hProcess), threadHandle(process.hThread);
   return true;
 }
 
+constexpr DWORD kUnixEffectBoundMs = 5000;
+
+// Waits for the effect of a Unix program (see StartUnixProgram).
 template <typename Done>
-bool WaitFor(Done done) {
-  for (int i = 0; i < 100; ++i) {
-    if (done()) return true;
-    Sleep(50);
-  }
+bool WaitForEffect(const std::wstring& what, Done done) {
+  if (WaitUntil(kUnixEffectBoundMs, done)) return true;
+  ReportExpiredWait(what, kUnixEffectBoundMs);
   return false;
 }
 
@@ -57,7 +60,8 @@ bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target) {
                         L"/bin/ln -s -n -f \"" + Widen(unixTarget) + L"\" \"" + Widen(unixLink) + L"\"")) {
     return false;
   }
-  return WaitFor([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+  return WaitForEffect(L"the link " + link + L" to appear",
+                       [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
 namespace {
@@ -83,13 +87,13 @@ bool LinkWineDrive(wchar_t letter, const std::string& unixFolder) {
       !StartUnixProgram(L"\\\\?\\unix\\bin\\ln", L"/bin/ln -s -n -f \"" + Widen(unixFolder) + L"\" \"" + link + L"\"")) {
     return false;
   }
-  return WaitFor([&] { return DriveOpens(letter); });
+  return WaitForEffect(L"drive " + std::wstring(1, letter) + L": to open", [&] { return DriveOpens(letter); });
 }
 
 bool UnlinkWineDrive(wchar_t letter) {
   const std::wstring link = DriveLinkPath(letter);
   if (link.empty() || !StartUnixProgram(L"\\\\?\\unix\\bin\\rm", L"/bin/rm -f \"" + link + L"\"")) return false;
-  return WaitFor([&] { return !DriveOpens(letter); });
+  return WaitForEffect(L"drive " + std::wstring(1, letter) + L": to go", [&] { return !DriveOpens(letter); });
 }
 
 std::wstring MakeScratchFolder(const wchar_t* name) {
@@ -98,7 +102,8 @@ std::wstring MakeScratchFolder(const wchar_t* name) {
   const std::string unixFolder = UnixPathOf(folder);
   if (!unixFolder.empty() && GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES &&
       StartUnixProgram(L"\\\\?\\unix\\bin\\rm", L"/bin/rm -rf \"" + Widen(unixFolder) + L"\"")) {
-    WaitFor([&] { return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES; });
+    WaitForEffect(L"the old " + folder + L" to go",
+                  [&] { return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES; });
   }
   CreateDirectoryW(folder.c_str(), nullptr);
   return folder;
@@ -118,8 +123,12 @@ std::string ReadWholeFile(const std::wstring& path) {
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
+  if (file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size()) {
+    return true;
+  }
+  ReportFailedCall(L"writing " + path, GetLastError());
+  return false;
 }
 
 std::string WorkedExampleLabelFile() {
