@@ -61,8 +61,18 @@ function(pelko_gtest name)
   if(ARG_OWN_PREFIX)
     list(APPEND props ENVIRONMENT PELKO_WINE_OWN_PREFIX=1)
   elseif(WIN32)
-    # Tests in the shared prefix touch one registry and one C: drive.
-    list(APPEND props RESOURCE_LOCK wine-shared-prefix-${CMAKE_BINARY_DIR})
+    # Tests in the shared prefix touch one registry and one C: drive, and so
+    # take turns; a program of the portable core alone (pelko_*_core) touches
+    # neither and runs beside anything.
+    set(touches_prefix OFF)
+    foreach(lib IN LISTS ARG_LIBS)
+      if(NOT lib MATCHES "^pelko_.*_core$")
+        set(touches_prefix ON)
+      endif()
+    endforeach()
+    if(touches_prefix)
+      list(APPEND props RESOURCE_LOCK wine-shared-prefix-${CMAKE_BINARY_DIR})
+    endif()
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ${props})

@@ -11,10 +11,9 @@ namespace pelko::testing {
 namespace {
 
 // Copies a file of the build tree into the install folder, saying why when it cannot.
-bool CopyIntoInstallFolder(const wchar_t* buildTreeFile, const wchar_t* installed) {
+bool CopyIntoInstallFolder(const std::wstring& source, const wchar_t* installed) {
   CreateDirectoryW(L"C:\\Program Files\\Norvane", nullptr);
   CreateDirectoryW(kInstallFolder, nullptr);
-  const std::wstring source = BuildTreeFile(buildTreeFile);
   if (CopyFileW(source.c_str(), installed, FALSE)) return true;
   ReportFailedCall(L"CopyFileW " + source + L" to " + installed, GetLastError());
   return false;
@@ -22,14 +21,15 @@ bool CopyIntoInstallFolder(const wchar_t* buildTreeFile, const wchar_t* installe
 
 }  // namespace
 
-bool InstallProgram() {
-  return CopyIntoInstallFolder(L"svr\\host\\PelkoLabelSvr.exe", kInstalledProgram) &&
+bool InstallProgram(const std::wstring& source) {
+  return CopyIntoInstallFolder(source.empty() ? BuildTreeFile(L"svr\\host\\PelkoLabelSvr.exe") : source,
+                               kInstalledProgram) &&
          WriteWholeFile(std::wstring(kInstalledProgram) + L".events", "") &&
          WriteWholeFile(std::wstring(kInstalledProgram) + L".messages", "");
 }
 
 bool InstallExtension() {
-  return CopyIntoInstallFolder(L"shl\\PelkoLabelShl.dll", kInstalledExtension) &&
+  return CopyIntoInstallFolder(BuildTreeFile(L"shl\\PelkoLabelShl.dll"), kInstalledExtension) &&
          WriteWholeFile(std::wstring(kInstalledExtension) + L".messages", "");
 }
 
@@ -39,17 +39,11 @@ bool InstallServiceAndExtension() {
 }
 
 std::string RunHarness(const std::wstring& arguments, DWORD timeoutMs) {
-  const std::wstring output = L"C:\\harness-output.txt";
-  DeleteFileW(output.c_str());
-  const auto exitCode = RunCommand(
-      L"cmd.exe /c \"" + BuildTreeFile(L"tests\\ExplorerHarness.exe") + L" " + arguments + L" > " + output + L" 2>&1\"",
-      timeoutMs);
-  std::string text = ReadWholeFile(output);
-  std::erase(text, '\r');  // the harness writes text-mode lines
+  CapturedRun run = RunCapturingOutput(BuildTreeFile(L"tests\\ExplorerHarness.exe") + L" " + arguments, timeoutMs);
   // Said in the output, so that a failed expectation shows why.
-  if (!exitCode) text += "harness: timed out\n";
-  else if (*exitCode != 0) text += "harness: exit code " + std::to_string(*exitCode) + "\n";
-  return text;
+  if (!run.exitCode) run.output += "harness: did not run to its end\n";
+  else if (*run.exitCode != 0) run.output += "harness: exit code " + std::to_string(*run.exitCode) + "\n";
+  return run.output;
 }
 
 bool WriteExtensionConfig(const std::string& text) {
@@ -58,13 +52,25 @@ bool WriteExtensionConfig(const std::string& text) {
   return WriteWholeFile(kConfigFile, text);
 }
 
-std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs) {
+namespace {
+
+// Starts commandLine (its output to outputFile when given) and waits; what
+// went wrong is reported where it happened.
+std::optional<DWORD> RunAndWait(std::wstring commandLine, DWORD timeoutMs, HANDLE outputFile) {
   const std::wstring what = commandLine;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  if (outputFile) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = outputFile;
+    startup.hStdError = outputFile;
+  }
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &startup, &process)) {
-    ReportFailedCall(L"CreateProcessW " + what, GetLastError());
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, outputFile != nullptr, 0, nullptr, L"C:\\",
+                      &startup, &process)) {
+    const DWORD error = GetLastError();
+    ReportFailedCall(L"CreateProcessW " + what, error);
     return std::nullopt;
   }
   unique_handle processHandle(process.hProcess), threadHandle(process.hThread);
@@ -82,6 +88,35 @@ std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs) {
     return std::nullopt;
   }
   return exitCode;
+}
+
+}  // namespace
+
+std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs) {
+  return RunAndWait(std::move(commandLine), timeoutMs, nullptr);
+}
+
+CapturedRun RunCapturingOutput(std::wstring commandLine, DWORD timeoutMs) {
+  wchar_t folder[MAX_PATH] = {}, file[MAX_PATH] = {};
+  CapturedRun run;
+  if (!GetTempPathW(MAX_PATH, folder) || !GetTempFileNameW(folder, L"out", 0, file)) {
+    ReportFailedCall(L"making a file for the output of " + commandLine, GetLastError());
+    return run;
+  }
+  {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    unique_hfile output(CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                    CREATE_ALWAYS, 0, nullptr));
+    if (!output) {
+      ReportFailedCall(L"opening " + std::wstring(file), GetLastError());
+      return run;
+    }
+    run.exitCode = RunAndWait(std::move(commandLine), timeoutMs, output.get());
+  }
+  run.output = ReadWholeFile(file);
+  std::erase(run.output, '\r');  // programs write text-mode lines
+  DeleteFileW(file);
+  return run;
 }
 
 std::optional<DWORD> RunInstalled(const std::wstring& arguments, DWORD timeoutMs) {
@@ -133,6 +168,15 @@ bool WaitForServiceState(DWORD state, DWORD timeoutMs) {
                         std::to_wstring(seen) + L")",
                     timeoutMs);
   return false;
+}
+
+bool StartTheService() {
+  unique_sc_handle service = OpenTheService(SERVICE_START | SERVICE_QUERY_STATUS);
+  if (!service || !StartServiceW(service.get(), 0, nullptr)) {
+    ReportFailedCall(L"starting the service " + std::wstring(kServiceName), GetLastError());
+    return false;
+  }
+  return WaitForServiceState(SERVICE_RUNNING);
 }
 
 bool SendServiceControl(DWORD control) {

@@ -25,9 +25,11 @@ inline constexpr DWORD kComCallBoundMs = 30000;
 
 inline constexpr wchar_t kConfigFile[] = L"C:\\ProgramData\\Norvane\\Pelko Labels\\PelkoLabelShlCfg.ini";
 
-// Copies PelkoLabelSvr.exe from the build tree to the install folder and creates its empty observer files (.events and .messages), so
-// that events are seen and message boxes never wait for a person.
-bool InstallProgram();
+// Copies PelkoLabelSvr.exe from the build tree (or from source) to the
+// install folder and creates its empty observer files (.events and
+// .messages), so that events are seen and message boxes never wait for a
+// person.
+bool InstallProgram(const std::wstring& source = {});
 
 // Copies PelkoLabelShl.dll from the build tree beside the installed service
 // and creates its observer file (.messages), without registering it.
@@ -44,8 +46,19 @@ std::string RunHarness(const std::wstring& arguments, DWORD timeoutMs = 60000);
 // Writes the extension's configuration file (creating its folder).
 bool WriteExtensionConfig(const std::string& text);
 
+// Starts the installed service and waits until it runs.
+bool StartTheService();
+
 // Runs a command line and waits; the exit code, or nothing on time-out.
 std::optional<DWORD> RunCommand(std::wstring commandLine, DWORD timeoutMs = 30000);
+
+// Runs a command line with its standard output and error going to one
+// file; the exit code (or nothing) and what it wrote, "\r\n" made "\n".
+struct CapturedRun {
+  std::optional<DWORD> exitCode;
+  std::string output;
+};
+CapturedRun RunCapturingOutput(std::wstring commandLine, DWORD timeoutMs = 30000);
 // Runs the installed program with arguments.
 std::optional<DWORD> RunInstalled(const std::wstring& arguments, DWORD timeoutMs = 30000);
 

@@ -13,27 +13,17 @@
 namespace pelko::testing {
 namespace {
 
-struct ProbeRun {
-  std::optional<DWORD> exitCode;
-  std::string output;
-};
-
 // Runs one case of the probe with the given time-out, as ctest would.
-ProbeRun RunProbe(const wchar_t* testCase, const wchar_t* timeoutSeconds) {
-  const std::wstring output = L"C:\\watchdog-probe.txt";
-  DeleteFileW(output.c_str());
+CapturedRun RunProbe(const wchar_t* testCase, const wchar_t* timeoutSeconds) {
   SetEnvironmentVariableW(L"PELKO_TEST_TIMEOUT", timeoutSeconds);
-  ProbeRun run;
-  run.exitCode = RunCommand(L"cmd.exe /c \"" + BuildTreeFile(L"tests\\watchdog_probe.exe") +
-                                L" --gtest_filter=" + testCase + L" > " + output + L" 2>&1\"",
-                            90000);
+  CapturedRun run =
+      RunCapturingOutput(BuildTreeFile(L"tests\\watchdog_probe.exe") + L" --gtest_filter=" + testCase, 90000);
   SetEnvironmentVariableW(L"PELKO_TEST_TIMEOUT", nullptr);
-  run.output = ReadWholeFile(output);
   return run;
 }
 
 TEST(Watchdog, AWaitPastItsBoundIsNamedWithProcessesAndStacks) {
-  const ProbeRun run = RunProbe(L"Probe.HangsInANamedWait", L"120");
+  const CapturedRun run = RunProbe(L"Probe.HangsInANamedWait", L"120");
   EXPECT_EQ(run.exitCode, 3u) << run.output;
   EXPECT_TRUE(Contains(run.output, "watchdog: Probe.HangsInANamedWait: a call that never returns did not end within "
                                    "its bound of 0.5 s"))
@@ -47,7 +37,7 @@ TEST(Watchdog, AWaitPastItsBoundIsNamedWithProcessesAndStacks) {
 
 TEST(Watchdog, ATestPastItsBudgetEndsBeforeTheTimeOut) {
   // A 4 s time-out leaves the test half of it.
-  const ProbeRun run = RunProbe(L"Probe.RunsPastItsBudget", L"4");
+  const CapturedRun run = RunProbe(L"Probe.RunsPastItsBudget", L"4");
   EXPECT_EQ(run.exitCode, 3u) << run.output;
   EXPECT_TRUE(Contains(run.output, "watchdog: Probe.RunsPastItsBudget has run ")) << run.output;
   EXPECT_TRUE(Contains(run.output, "longer than its budget of 2.0 s")) << run.output;

@@ -52,6 +52,21 @@ std::string UnixPathOf(const std::wstring& windowsPath) {
   return result;
 }
 
+std::wstring SiblingBuildTreeFile(const wchar_t* preset, const wchar_t* relative) {
+  // The launcher names the build tree that t: maps.
+  wchar_t tree[MAX_PATH] = {};
+  if (!GetEnvironmentVariableW(L"PELKO_BUILD_TREE", tree, MAX_PATH)) return {};
+  std::wstring unixTree(tree);
+  while (!unixTree.empty() && unixTree.back() == L'/') unixTree.pop_back();
+  const std::size_t parent = unixTree.rfind(L'/');
+  if (parent == std::wstring::npos) return {};
+  std::wstring path = L"\\\\?\\unix" + unixTree.substr(0, parent) + L"/" + preset + L"/" + relative;
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
+
 bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target) {
   const std::string unixLink = UnixPathOf(link);
   const std::string unixTarget = UnixPathOf(target);

@@ -9,6 +9,10 @@ namespace pelko::testing {
 // (relative is like L"svr\\host\\PelkoLabelSvr.exe").
 inline std::wstring BuildTreeFile(const wchar_t* relative) { return std::wstring(L"t:\\") + relative; }
 
+// A file of a sibling build tree (preset L"x64" beside this x86 one), by
+// its \\?\unix path; empty outside Wine.
+std::wstring SiblingBuildTreeFile(const wchar_t* preset, const wchar_t* relative);
+
 // True under Wine (its ntdll exports wine_get_version).
 bool RunningUnderWine();
 
