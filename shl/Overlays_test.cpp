@@ -43,7 +43,7 @@ TEST_F(Overlays, EachIdentifierClaimsOnlyItsOwnLabel) {
   Label(L"D:\\Work\\home.lnk", 3);
   Label(L"C:\\ab", 3);
   const std::string output =
-      RunHarness(L"overlays --all D:\\Work\\plan.doc D:\\Work\\notes.txt D:\\Work\\nine.txt D:\\Work\\home.lnk C:\\ab");
+      RunHarness(L"overlays --all --warm D:\\Work\\plan.doc D:\\Work\\plan.doc D:\\Work\\notes.txt D:\\Work\\nine.txt D:\\Work\\home.lnk C:\\ab");
   for (int n = 1; n <= 6; ++n) {
     const std::string name = "01PelkoLabelShlOverlay" + std::to_string(n);
     EXPECT_TRUE(Contains(output, "ask D:\\Work\\plan.doc " + name + (n == 3 ? " 0x00000000\n" : " 0x00000001\n"))) << output;
@@ -52,7 +52,7 @@ TEST_F(Overlays, EachIdentifierClaimsOnlyItsOwnLabel) {
     }
   }
   // Explorer stops at the first identifier that claims an item.
-  const std::string firstClaims = RunHarness(L"overlays D:\\Work\\plan.doc D:\\Work\\notes.txt");
+  const std::string firstClaims = RunHarness(L"overlays --warm D:\\Work\\plan.doc D:\\Work\\plan.doc D:\\Work\\notes.txt");
   EXPECT_TRUE(Contains(firstClaims, "member D:\\Work\\plan.doc 01PelkoLabelShlOverlay3\n")) << firstClaims;
   EXPECT_TRUE(Contains(firstClaims, "member D:\\Work\\notes.txt none\n")) << firstClaims;
 }
@@ -91,7 +91,7 @@ TEST_F(Overlays, TheColumnShowsTheLabelsConfiguredName) {
   Label(L"D:\\Work\\plan.doc", 2);
   Label(L"D:\\Work\\nine.txt", 9);
   Label(L"D:\\", 4);
-  std::string output = RunHarness(L"column D:\\Work\\plan.doc D:\\Work\\notes.txt D:\\Work\\nine.txt D:\\ D:\\Work\\home.lnk");
+  std::string output = RunHarness(L"column --warm D:\\Work\\plan.doc D:\\Work\\plan.doc D:\\Work\\notes.txt D:\\Work\\nine.txt D:\\ D:\\Work\\home.lnk");
   EXPECT_TRUE(Contains(output, "column 0 0x00000000 \"Pelko Label\" \"Pelko Label property of file or folder\" "
                                "fmtid={8C981BE0-2A0C-40C6-B881-1C385001D7A3} pid=0 vt=8 fmt=0 chars=24 state=0x00000021\n"))
       << output;
@@ -109,7 +109,7 @@ TEST_F(Overlays, TheColumnShowsTheLabelsConfiguredName) {
 TEST_F(Overlays, ALabelChangedAfterExplorerAskedIsRedrawnOnce) {
   Label(L"D:\\Work\\plan.doc", 3);
   const std::string output =
-      RunHarness(L"overlays --wait 2500 --set D:\\Work\\notes.txt=5 D:\\Work\\plan.doc D:\\Work\\notes.txt");
+      RunHarness(L"overlays --wait 2500 --warm D:\\Work\\plan.doc --set D:\\Work\\notes.txt=5 D:\\Work\\plan.doc D:\\Work\\notes.txt");
   EXPECT_TRUE(Contains(output, "member D:\\Work\\notes.txt none\n")) << output;
   // Identifiers 1 and 3 both queued plan.doc, which did not change: no redraw.
   EXPECT_EQ(CountOf(output, "notify 0x00002000 D:\\Work\\plan.doc\n"), 0u) << output;

@@ -22,6 +22,7 @@
 #include "ServiceTestSupport.h"
 #include "ShellInterfaceIds.h"
 #include "ShellModule.h"
+#include "TestDiagnostics.h"
 #include "Utf16.h"
 #include "UniqueHandle.h"
 #include "WineTestSupport.h"
@@ -142,6 +143,10 @@ TEST_F(ShellThreads, TheRefreshQueueKeepsTheFirstSixteenAndHandlesTheNewestFirst
     ASSERT_TRUE(labels);
     for (int i = 0; i < 20; ++i) ASSERT_EQ(SetLabelOf(labels.get(), file(i), 1), S_OK);
   }
+  // The lookup thread connected, as in an Explorer that has run a while: a
+  // cold first lookup on a loaded machine may outlast its bound and would
+  // send the newest check to the back for a retry.
+  ASSERT_TRUE(WaitUntil(10000, [&] { return g_labelClient.LookupLabelUncached(ToU16(file(0))) == 1; }));
   Listener listener;
   g_refreshWorker.Start();
   g_refreshWorker.PauseForTesting(true);

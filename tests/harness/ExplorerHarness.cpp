@@ -17,6 +17,11 @@
 //     told to redraw during the wait is asked about again.
 //   ExplorerHarness column [--pid N] PATH...
 //     the column handlers of HKCR\Folder\Shellex\ColumnHandlers
+//   --warm PATH (overlays and column): first, unprinted, asks about a
+//     labelled PATH until it is answered (at most 10 s), as an Explorer that
+//     has been running a while has its connection to the service. A fresh
+//     process's first lookup may take longer than a lookup may wait (on a
+//     loaded machine), and is then answered "unavailable" by design.
 //
 // Output, for example:
 //   handler {CLSID}
@@ -150,6 +155,7 @@ struct Options {
   bool allSix = false;
   DWORD waitMs = 500;
   ULONG pid = 0;
+  std::wstring warmPath;
   std::vector<std::pair<std::wstring, ULONG>> changes;
   std::vector<std::wstring> paths;
 };
@@ -173,6 +179,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       options.allSix = true;
     } else if (argument == L"--wait" && hasValue) {
       options.waitMs = wcstoul(argv[++i], nullptr, 0);
+    } else if (argument == L"--warm" && hasValue) {
+      options.warmPath = argv[++i];
     } else if (argument == L"--pid" && hasValue) {
       options.pid = wcstoul(argv[++i], nullptr, 0);
     } else if (argument == L"--set" && hasValue) {
@@ -243,9 +251,32 @@ void ApplyChanges(const Options& options) {
   }
 }
 
+// Asks answered() every 100 ms until it is true, at most 10 s; says how long it took.
+template <typename Answered>
+void WarmUp(const std::wstring& path, Answered answered) {
+  if (path.empty()) return;
+  constexpr DWORD kWarmUpBoundMs = 10000;
+  const DWORD started = GetTickCount();
+  for (;;) {
+    if (answered()) {
+      std::printf("warm %s answered after %lu ms\n", Utf8(path).c_str(), GetTickCount() - started);
+      return;
+    }
+    if (GetTickCount() - started >= kWarmUpBoundMs) break;
+    Sleep(100);
+  }
+  std::printf("warm %s not answered within %lu ms\n", Utf8(path).c_str(), kWarmUpBoundMs);
+}
+
 int RunOverlays(const Options& options) {
   std::vector<pelko::testing::OverlayIdentifier> identifiers = pelko::testing::RegisteredOverlayIdentifiers();
   pelko::testing::PrintOverlayInfo(identifiers, stdout);
+  WarmUp(options.warmPath, [&] {
+    for (const auto& identifier : identifiers) {
+      if (identifier.object && identifier.object->IsMemberOf(options.warmPath.c_str(), 0) == S_OK) return true;
+    }
+    return false;
+  });
   for (const std::wstring& path : options.paths) pelko::testing::AskMembership(identifiers, path, options.allSix, stdout);
   ApplyChanges(options);
   g_overlayIdentifiers = &identifiers;
@@ -291,12 +322,19 @@ int RunColumn(const Options& options) {
       std::printf("\n");
     }
     column.pid = options.pid ? options.pid : column.pid;
-    for (const std::wstring& path : options.paths) {
+    auto ask = [&](const std::wstring& path, unique_variant& value) {
       SHCOLUMNDATA data{};
       data.dwFileAttributes = GetFileAttributesW(path.c_str());
       lstrcpynW(data.wszFile, path.c_str(), MAX_PATH);
+      return provider->GetItemData(&column, &data, value.get());
+    };
+    WarmUp(options.warmPath, [&] {
       unique_variant value;
-      const HRESULT hr = provider->GetItemData(&column, &data, value.get());
+      return ask(options.warmPath, value) == S_OK;
+    });
+    for (const std::wstring& path : options.paths) {
+      unique_variant value;
+      const HRESULT hr = ask(path, value);
       std::printf("data %s 0x%08lX", Utf8(path).c_str(), static_cast<unsigned long>(hr));
       if (hr == S_OK && value->vt == VT_BSTR) std::printf(" \"%s\"", Utf8(value->bstrVal).c_str());
       std::printf("\n");
@@ -312,8 +350,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: ExplorerHarness menu [--flags N] [--helptext OFFSET]... [--invoke OFFSET | --verb TEXT] PATH...\n"
-                 "       ExplorerHarness overlays [--all] [--wait MS] [--set PATH=LABEL]... PATH...\n"
-                 "       ExplorerHarness column [--pid N] PATH...\n");
+                 "       ExplorerHarness overlays [--all] [--wait MS] [--warm PATH] [--set PATH=LABEL]... PATH...\n"
+                 "       ExplorerHarness column [--pid N] [--warm PATH] PATH...\n");
     return 2;
   }
   if (FAILED(OleInitialize(nullptr))) return 1;
