@@ -16,6 +16,7 @@
 #include "LabelDatabaseFile.h"
 #include "RegistryWriter.h"
 #include "UniqueHandle.h"
+#include "WorkerThread.h"
 
 namespace pelko {
 
@@ -52,17 +53,20 @@ class CPelkoLabelSvrModule {
 
   const std::wstring& ServiceName() const { return m_serviceName; }
   CDriveWatcher& Watcher() { return m_watcher; }
-  // True once the applier, the watcher and the saver threads have all ended.
-  bool WorkerThreadsEnded() const { return !m_hApplierThread && !m_hSaverThread && !m_watcher.ThreadRunning(); }
+  // True once every thread of the module (the applier, the watcher, the
+  // saver and the shutdown monitor) has ended.
+  bool WorkerThreadsEnded() const {
+    return !m_applierThread.Running() && !m_saverThread.Running() && !m_monitorThread.Running() &&
+           !m_watcher.ThreadRunning();
+  }
   const ApplierStatistics& AppliedChanges() const { return m_applierStatistics; }
   DWORD CurrentState() const { return m_status.dwCurrentState; }
 
  private:
   static void WINAPI ServiceMainProc(DWORD argc, LPWSTR* argv);
   static void WINAPI ServiceCtrlHandlerProc(DWORD control);
-  static DWORD WINAPI AutoSaveThreadProc(void* module);
-  static DWORD WINAPI ApplyChangesThreadProc(void* module);
-  static DWORD WINAPI ShutdownMonitorThreadProc(void* module);
+  void AutoSaveThreadProc(const CWorkerThread::StopToken& stop);
+  void ShutdownMonitorThreadProc(const CWorkerThread::StopToken& stop);
   static void OnLastUnlock();
 
   HRESULT RunSequence();
@@ -75,7 +79,6 @@ class CPelkoLabelSvrModule {
   HRESULT SetComSecurity();
   void LoadStore();
   bool StartShutdownMonitor();
-  void StopSaverThread();
   bool StopApplierThread();
   void ReportTrackingSummary();
 
@@ -93,19 +96,16 @@ class CPelkoLabelSvrModule {
   bool m_delayShutdown = true;
   volatile LONG m_activity = 0;
   unique_handle m_monitorEvent;
-  unique_handle m_hMonitorThread;
+  CWorkerThread m_monitorThread;
 
   com_ptr<IClassFactory> m_classFactory;
   DWORD m_classCookie = 0;
   std::unique_ptr<LabelDatabaseFile> m_database;
 
-  volatile LONG m_applierStop = 0;
   CDriveWatcher m_watcher;
-  unique_handle m_hApplierThread;
+  CWorkerThread m_applierThread;
   ApplierStatistics m_applierStatistics;
-  volatile LONG m_saverStop = 0;
-  unique_handle m_saverWake;
-  unique_handle m_hSaverThread;
+  CWorkerThread m_saverThread;
 };
 
 }  // namespace pelko
