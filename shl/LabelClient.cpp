@@ -4,8 +4,8 @@
 #include <shlobj.h>
 
 #include "ComPtr.h"
+#include "MenuRules.h"
 #include "PelkoLabelSvr.h"
-#include "RefreshWorker.h"
 #include "TickClock.h"
 #include "UniqueHandle.h"
 #include "Utf16.h"
@@ -83,19 +83,6 @@ LabelValue CLabelClient::LookupLabelUncached(std::u16string_view path) {
   } catch (...) {
     return LABEL_UNAVAILABLE;
   }
-}
-
-bool CLabelClient::MatchOverlay(std::u16string_view path, LabelValue overlayLabel) {
-  if (!MeetsLengthRule(path) || !IsSupportedPath(path)) return false;
-  const LabelValue label = LookupLabel(path);
-  if (label == overlayLabel) {
-    g_refreshWorker.PushCheck(path, label);
-    return true;
-  }
-  // Identifier 1 queues every answer, also "unavailable": the worker asks
-  // again until the service answers, so the overlay appears once it does.
-  if (overlayLabel == kLabelRed) g_refreshWorker.PushCheck(path, label);
-  return false;
 }
 
 std::optional<LabelValue> CLabelClient::Recall(std::u16string_view path) {

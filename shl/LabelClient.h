@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "Labels.h"
-#include "MenuRules.h"
 #include "PathCompare.h"
 #include "WorkerThread.h"
 
@@ -55,10 +54,6 @@ class CLabelClient {
   // Asks the service whatever the cache holds, and keeps the answer: the
   // refresh worker's way to catch a change made within the lifetime.
   LabelValue LookupLabelUncached(std::u16string_view path);
-
-  // Whether overlay identifier overlayLabel claims path; queues the answers
-  // for the refresh worker (all of identifier 1's, the others' own).
-  bool MatchOverlay(std::u16string_view path, LabelValue overlayLabel);
 
   // Sets (value not 0) or clears the label of every path with one service
   // object. False when the service could not be reached or did not finish

@@ -124,7 +124,7 @@ TEST_F(ShellThreads, ShortPathsAndShortcutsCostNoServiceCall) {
   const auto objectsBefore = g_labelClient.ServiceObjectsCreated();
   for (LabelValue label = kFirstLabel; label <= kLastLabel; ++label) {
     for (const char16_t* path : {u"C:\\ab", u"D:\\Links\\Home.lnk", u"c:\\WINDOWS\\win.ini"}) {
-      EXPECT_FALSE(g_labelClient.MatchOverlay(path, label));
+      EXPECT_FALSE(MatchOverlay(path, label));
     }
   }
   EXPECT_EQ(g_labelClient.ServiceCalls(), callsBefore);
