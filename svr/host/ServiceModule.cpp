@@ -280,7 +280,7 @@ HRESULT CPelkoLabelSvrModule::BeforeMessageLoop() {
 }
 
 void CPelkoLabelSvrModule::LoadStore() {
-  m_database = LabelDatabaseFile::ForProductDataFolder();
+  m_database = Win32LabelDatabase::ForProductDataFolder();
   if (!m_database) {
     Event(L"The application-data folder is unknown: labels can be neither loaded nor saved.");
     return;

@@ -13,9 +13,9 @@
 #include "ApplierThread.h"
 #include "ComPtr.h"
 #include "DriveWatcher.h"
-#include "LabelDatabaseFile.h"
 #include "RegistryWriter.h"
 #include "UniqueHandle.h"
+#include "Win32LabelDatabase.h"
 #include "WorkerThread.h"
 
 namespace pelko {
@@ -100,7 +100,7 @@ class CPelkoLabelSvrModule {
 
   com_ptr<IClassFactory> m_classFactory;
   DWORD m_classCookie = 0;
-  std::unique_ptr<LabelDatabaseFile> m_database;
+  std::unique_ptr<Win32LabelDatabase> m_database;
 
   CDriveWatcher m_watcher;
   CWorkerThread m_applierThread;

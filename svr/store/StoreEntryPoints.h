@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "LabelDatabase.h"
-#include "LabelTable.h"
+#include "LabelStore.h"
 
 namespace pelko {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "LabelDatabaseFile.h"
+#include "Win32LabelDatabase.h"
 #include "WineTestSupport.h"
 
 namespace pelko {
@@ -66,7 +66,7 @@ TEST(StoreEntryPoints, ServeLabelsAndTreatANullPathAsEmpty) {
 
 TEST(StoreEntryPoints, SaveIfChangedWritesOnlyAfterAChange) {
   const std::wstring base = MakeScratchFolder(L"entry-points-save");
-  LabelDatabaseFile database(base);
+  Win32LabelDatabase database(base);
   ASSERT_TRUE(CreateStoreMutex());
   AttachStoreDatabase(&database);
   EXPECT_EQ(StoreLoad().status, LoadStatus::NoFile);
