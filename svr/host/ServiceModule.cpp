@@ -94,26 +94,19 @@ void CPelkoLabelSvrModule::Message(std::wstring_view text) const { ShowServiceMe
 
 int CPelkoLabelSvrModule::Run(const wchar_t* commandLine) {
   if (!m_comInitialized || m_serviceName.empty()) return -1;
-  HRESULT hr = S_OK;
   switch (ParseHostCommandLine(ToU16(WideView(commandLine)))) {
     case HostCommand::RegServerPerUser:
       m_perUser = true;
       [[fallthrough]];
     case HostCommand::RegServer:
-      hr = RegisterAppIdKey(/*asService=*/false);
-      if (SUCCEEDED(hr)) hr = RegisterServerEntries();
-      return hr;
+      return Register(/*asService=*/false);
     case HostCommand::UnregServerPerUser:
       m_perUser = true;
       [[fallthrough]];
     case HostCommand::UnregServer:
-      hr = UnregisterServerEntries();
-      if (SUCCEEDED(hr)) hr = UnregisterAppIdKey();
-      return hr;
+      return Unregister();
     case HostCommand::Service:
-      hr = RegisterAppIdKey(/*asService=*/true);
-      if (SUCCEEDED(hr)) hr = RegisterServerEntries();
-      return hr;
+      return Register(/*asService=*/true);
     case HostCommand::StartServer:
       break;
   }

@@ -30,14 +30,21 @@ class CPelkoLabelSvrModule {
   // The process's work for its command line; the result is the exit code.
   int Run(const wchar_t* commandLine);
 
-  // Registration steps (HRESULTs).
-  HRESULT RegisterAppIdKey(bool asService);
-  HRESULT UnregisterAppIdKey();
-  HRESULT RegisterServerEntries();
-  HRESULT UnregisterServerEntries();
+  // The registration switches, their steps in order. A service installed
+  // before goes first either way; as a service, the service is installed
+  // once the AppID names it, and set to start with the system.
+  HRESULT Register(bool asService);
+  HRESULT Unregister();
 
-  bool InstallService();
-  bool UninstallService();
+  // The steps. Failures carry the system's reason; the service manager's
+  // refusals are also shown in a message box.
+  HRESULT RegisterAppIdKey(bool asService);  // the AppID entries; with asService, LocalService names the service
+  HRESULT UnregisterAppIdKey();
+  HRESULT RegisterServerEntries();           // the class, the ProgIDs and the type library
+  HRESULT UnregisterServerEntries();
+  HRESULT InstallAutoStartService();         // InstallService, then the start type set to automatic
+  HRESULT InstallService();
+  HRESULT UninstallService();                // stops it first, so that it saves its labels
   bool IsServiceInstalled();
 
   int StartServer();
@@ -75,6 +82,7 @@ class CPelkoLabelSvrModule {
   void ReportStopProgress();
   void Event(std::wstring_view text) const;
   void Message(std::wstring_view text) const;
+  HRESULT Refused(std::wstring_view message) const;
   RegistryTarget Target() const;
   HRESULT SetComSecurity();
   void LoadStore();
