@@ -31,13 +31,21 @@ struct GatedBody {
   unique_handle checked = MakeEvent();
   std::atomic<bool> sawStop{false};
 
-  CWorkerThread::Body Body() {
-    return [this](const CWorkerThread::StopToken& stop) {
+  // A failed assertion must not leave the thread waiting on a gone gate.
+  ~GatedBody() {
+    SetEvent(gate.get());
+    WaitForSingleObject(checked.get(), kBoundMs);
+  }
+
+  // Starts it on worker; true once it runs.
+  bool RunOn(CWorkerThread& worker) {
+    const bool made = worker.Start([this](const CWorkerThread::StopToken& stop) {
       SetEvent(started.get());
       WaitForSingleObject(gate.get(), INFINITE);
       sawStop = stop.Requested();
       SetEvent(checked.get());
-    };
+    });
+    return made && Signalled(started);
   }
 };
 
@@ -67,8 +75,7 @@ TEST(WorkerThread, RunsTheBodyOnItsOwnThreadUntilStopped) {
 TEST(WorkerThread, AThreadThatIgnoresTheStopIsReportedAndKept) {
   CWorkerThread worker;
   GatedBody body;
-  ASSERT_TRUE(worker.Start(body.Body()));
-  ASSERT_TRUE(Signalled(body.started));
+  ASSERT_TRUE(body.RunOn(worker));
 
   EXPECT_FALSE(worker.Stop(50));
   EXPECT_TRUE(worker.Running()) << "the handle of a live thread was given up";
@@ -84,8 +91,7 @@ TEST(WorkerThread, AThreadThatIgnoresTheStopIsReportedAndKept) {
 TEST(WorkerThread, AStopCalledOffLetsTheThreadGoOn) {
   CWorkerThread worker;
   GatedBody body;
-  ASSERT_TRUE(worker.Start(body.Body()));
-  ASSERT_TRUE(Signalled(body.started));
+  ASSERT_TRUE(body.RunOn(worker));
   ASSERT_FALSE(worker.Stop(50));
 
   worker.CancelStop();
@@ -120,8 +126,7 @@ TEST(WorkerThread, StartsAgainAfterAStopWithTheStopReset) {
 TEST(WorkerThread, ConcurrentStoppersAllSeeTheEnd) {
   CWorkerThread worker;
   GatedBody body;
-  ASSERT_TRUE(worker.Start(body.Body()));
-  ASSERT_TRUE(Signalled(body.started));
+  ASSERT_TRUE(body.RunOn(worker));
 
   constexpr int kStoppers = 4;
   std::atomic<int> ended{0};
