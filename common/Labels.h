@@ -20,6 +20,9 @@ inline constexpr LabelValue kFirstLabel = kLabelRed;
 inline constexpr LabelValue kLastLabel = kLabelGray;
 inline constexpr int kLabelCount = 6;
 
+// Stands for a lookup that could not reach the service; never sent to it.
+inline constexpr LabelValue LABEL_UNAVAILABLE = 7;
+
 constexpr bool IsKnownLabel(LabelValue label) { return label >= kFirstLabel && label <= kLastLabel; }
 
 // Label N owns configuration section MenuItem(N+1), overlay class

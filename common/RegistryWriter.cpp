@@ -18,9 +18,10 @@ ClassesRoot::ClassesRoot(const RegistryTarget& target) : m_view(target.view) {
     m_key = HKEY_CLASSES_ROOT;
   } else if (target.scope == RegistryScope::LocalMachine) {
     m_key = HKEY_LOCAL_MACHINE;
-  } else if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | target.view,
-                             nullptr, m_owned.put(), nullptr) == ERROR_SUCCESS) {
-    m_key = m_owned.get();
+  } else {
+    m_error = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | target.view,
+                              nullptr, m_owned.put(), nullptr);
+    if (m_error == ERROR_SUCCESS) m_key = m_owned.get();
   }
 }
 
@@ -52,7 +53,7 @@ LONG DeleteRegistryTree(HKEY root, const std::wstring& path, REGSAM view) {
 
 HRESULT WriteRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryTarget& target) {
   ClassesRoot root(target);
-  RETURN_HR_IF(E_ACCESSDENIED, !root.get());
+  RETURN_IF_WIN32_ERROR(root.error());
   for (const RegistryKey& entry : keys) {
     if (entry.rule == KeyRule::ForceRemove) RETURN_IF_WIN32_ERROR(DeleteRegistryTree(root.get(), entry.path, root.view()));
     unique_hkey key;
@@ -69,7 +70,7 @@ HRESULT WriteRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryTa
 
 HRESULT RemoveRegistryKeys(const std::vector<RegistryKey>& keys, const RegistryTarget& target) {
   ClassesRoot root(target);
-  RETURN_HR_IF(E_ACCESSDENIED, !root.get());
+  RETURN_IF_WIN32_ERROR(root.error());
   for (auto entry = keys.rbegin(); entry != keys.rend(); ++entry) {
     switch (entry->rule) {
       case KeyRule::NoRemove: {

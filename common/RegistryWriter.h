@@ -41,17 +41,20 @@ struct RegistryTarget {
 };
 
 // The root of a target, open while this lives (the user's classes key is
-// created if missing). get() is null when it cannot be opened.
+// created if missing). get() is null when it cannot be opened, and error()
+// then says why.
 class ClassesRoot {
  public:
   explicit ClassesRoot(const RegistryTarget& target);
   HKEY get() const { return m_key; }
   REGSAM view() const { return m_view; }
+  LONG error() const { return m_error; }
 
  private:
   unique_hkey m_owned;
   HKEY m_key = nullptr;
   REGSAM m_view;
+  LONG m_error = ERROR_SUCCESS;
 };
 
 // Keys are written in list order (list parents before children).

@@ -72,6 +72,7 @@ using unique_hbitmap = unique_any<handle_traits::null_invalid<HBITMAP, &handle_t
 using unique_hicon = unique_any<handle_traits::null_invalid<HICON, &DestroyIcon>>;
 using unique_hdc = unique_any<handle_traits::null_invalid<HDC, &DeleteDC>>;        // CreateCompatibleDC
 using unique_hmenu = unique_any<handle_traits::null_invalid<HMENU, &DestroyMenu>>;
+using unique_hmodule = unique_any<handle_traits::null_invalid<HMODULE, &FreeLibrary>>;  // LoadLibraryW
 
 // A window's device context, released to its window.
 class window_dc {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "ComObject.h"
@@ -41,6 +42,12 @@ HRESULT CachedClassFactory(const ServedClass& served, com_ptr<IClassFactory>& fa
   return S_OK;
 }
 
+// The library's own path, or why it cannot be had.
+HRESULT LibraryPath(std::wstring& path) {
+  path = ModuleFilePath(g_instance);
+  return path.empty() ? HResultFromLastError() : S_OK;
+}
+
 }  // namespace
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
@@ -66,11 +73,19 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** result) {
 }
 
 STDAPI DllRegisterServer() {
-  return CatchAll([] { return RegisterShellExtension(ModuleFilePath(g_instance), g_perUserRegistration); });
+  return CatchAll([] {
+    std::wstring path;
+    RETURN_IF_FAILED(LibraryPath(path));
+    return RegisterShellExtension(path, g_perUserRegistration);
+  });
 }
 
 STDAPI DllUnregisterServer() {
-  return CatchAll([] { return UnregisterShellExtension(ModuleFilePath(g_instance), g_perUserRegistration); });
+  return CatchAll([] {
+    std::wstring path;
+    RETURN_IF_FAILED(LibraryPath(path));
+    return UnregisterShellExtension(path, g_perUserRegistration);
+  });
 }
 
 STDAPI DllInstall(BOOL install, PCWSTR commandLine) {

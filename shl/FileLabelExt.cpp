@@ -149,17 +149,19 @@ IFACEMETHODIMP CFileLabelExt::QueryContextMenu(HMENU menu, UINT index, UINT firs
     m_firstCommandId = firstId;
 
     const SubmenuPlan plan = PlanSubmenu(m_model, firstId, lastId);
-    HMENU submenu = CreatePopupMenu();
+    unique_hmenu submenu(CreatePopupMenu());
     RETURN_HR_IF(HResultFromLastError(), !submenu);
     UINT position = 0;
-    for (const PlannedEntry& planned : plan.entries) AddMenuEntry(submenu, position++, firstId + planned.offset, *planned.entry);
+    for (const PlannedEntry& planned : plan.entries) {
+      AddMenuEntry(submenu.get(), position++, firstId + planned.offset, *planned.entry);
+    }
 
     std::wstring text = ToWide(m_model.top.menuText);
     MENUITEMINFOW item{};
     item.cbSize = sizeof item;
     item.fType = MFT_STRING;
     item.wID = firstId;
-    item.hSubMenu = submenu;
+    item.hSubMenu = submenu.get();
     item.dwTypeData = text.data();
     if (m_iconPath == MenuIconPath::CheckMark) {
       item.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_CHECKMARKS | MIIM_DATA | MIIM_STRING;
@@ -170,7 +172,7 @@ IFACEMETHODIMP CFileLabelExt::QueryContextMenu(HMENU menu, UINT index, UINT firs
                                                          : HBMMENU_CALLBACK;
     }
     // The menu owns the submenu once it is inserted.
-    if (!InsertMenuItemW(menu, index + 1, TRUE, &item)) DestroyMenu(submenu);
+    if (InsertMenuItemW(menu, index + 1, TRUE, &item)) submenu.release();
     InsertMenuW(menu, index + 2, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, plan.result);
   });

@@ -4,12 +4,26 @@
 
 #include "HResult.h"
 #include "LabelClient.h"
+#include "MenuRules.h"
 #include "RefreshWorker.h"
 #include "ShellModule.h"
 #include "Utf16.h"
 #include "Win32Profile.h"
 
 namespace pelko {
+
+bool MatchOverlay(std::u16string_view path, LabelValue overlayLabel) {
+  if (!MeetsLengthRule(path) || !g_labelClient.IsSupportedPath(path)) return false;
+  const LabelValue label = g_labelClient.LookupLabel(path);
+  if (label == overlayLabel) {
+    g_refreshWorker.PushCheck(path, label);
+    return true;
+  }
+  // Identifier 1 queues every answer, also "unavailable": the worker asks
+  // again until the service answers, so the overlay appears once it does.
+  if (overlayLabel == kLabelRed) g_refreshWorker.PushCheck(path, label);
+  return false;
+}
 
 template <LabelValue Label>
 IFACEMETHODIMP CIconOverlay<Label>::GetOverlayInfo(PWSTR iconFile, int iconFileSize, int* index, DWORD* flags) {
@@ -43,7 +57,7 @@ IFACEMETHODIMP CIconOverlay<Label>::GetPriority(int* priority) {
 template <LabelValue Label>
 IFACEMETHODIMP CIconOverlay<Label>::IsMemberOf(PCWSTR path, DWORD) {
   if (!path) return S_FALSE;
-  return CatchAll([&]() -> HRESULT { return g_labelClient.MatchOverlay(ToU16(path), Label) ? S_OK : S_FALSE; });
+  return CatchAll([&]() -> HRESULT { return MatchOverlay(ToU16(path), Label) ? S_OK : S_FALSE; });
 }
 
 template class CIconOverlay<kLabelRed>;

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <string_view>
+
 #include "ShellInterfaceIds.h"
 
 #include "ComObject.h"
@@ -32,6 +34,10 @@ using CIconOverlay3 = CIconOverlay<kLabelYellow>;
 using CIconOverlay4 = CIconOverlay<kLabelGreen>;
 using CIconOverlay5 = CIconOverlay<kLabelBlue>;
 using CIconOverlay6 = CIconOverlay<kLabelGray>;
+
+// Whether the identifier of overlayLabel claims path; queues the answers for
+// the refresh worker (all of identifier 1's, the others' own).
+bool MatchOverlay(std::u16string_view path, LabelValue overlayLabel);
 
 template <LabelValue Label>
 HRESULT CreateIconOverlay(IUnknown* outer, REFIID iid, void** result) noexcept {

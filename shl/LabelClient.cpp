@@ -4,8 +4,9 @@
 #include <shlobj.h>
 
 #include "ComPtr.h"
+#include "MenuRules.h"
 #include "PelkoLabelSvr.h"
-#include "RefreshWorker.h"
+#include "TickClock.h"
 #include "UniqueHandle.h"
 #include "Utf16.h"
 
@@ -42,8 +43,6 @@ bool IsConnectionLost(HRESULT hr) {
   }
 }
 
-bool TickReached(DWORD deadline) { return static_cast<LONG>(GetTickCount() - deadline) >= 0; }
-
 }  // namespace
 
 char16_t FoldForPathComparison(char16_t unit) {
@@ -65,14 +64,7 @@ struct ServiceConnection {
   com_ptr<ILabelUtil> labels;
 };
 
-CLabelClient::~CLabelClient() {
-  // At process exit the thread is gone already; at library unload
-  // DllCanUnloadNow has stopped it. Either way nothing is waited for here,
-  // under the loader lock.
-  if (m_thread) CloseHandle(m_thread);
-}
-
-bool CLabelClient::InBackoff() const { return m_backingOff && !TickReached(m_retryAfterTick); }
+bool CLabelClient::InBackoff() const { return m_backingOff && !SystemTickReached(m_retryAfterTick); }
 
 LabelValue CLabelClient::LookupLabel(std::u16string_view path) {
   if (m_cachingAndReuse) {
@@ -91,19 +83,6 @@ LabelValue CLabelClient::LookupLabelUncached(std::u16string_view path) {
   } catch (...) {
     return LABEL_UNAVAILABLE;
   }
-}
-
-bool CLabelClient::MatchOverlay(std::u16string_view path, LabelValue overlayLabel) {
-  if (!MeetsLengthRule(path) || !IsSupportedPath(path)) return false;
-  const LabelValue label = LookupLabel(path);
-  if (label == overlayLabel) {
-    g_refreshWorker.PushCheck(path, label);
-    return true;
-  }
-  // Identifier 1 queues every answer, also "unavailable": the worker asks
-  // again until the service answers, so the overlay appears once it does.
-  if (overlayLabel == kLabelRed) g_refreshWorker.PushCheck(path, label);
-  return false;
 }
 
 std::optional<LabelValue> CLabelClient::Recall(std::u16string_view path) {
@@ -135,10 +114,7 @@ void CLabelClient::SetCachingAndReuseForTesting(bool enabled) {
   m_cache.clear();
 }
 
-bool CLabelClient::WorkerRunning() const {
-  std::lock_guard lock(m_lock);
-  return m_thread && WaitForSingleObject(m_thread, 0) == WAIT_TIMEOUT;
-}
+bool CLabelClient::WorkerRunning() const { return m_thread.Running(); }
 
 bool CLabelClient::ApplyLabel(const std::vector<std::u16string>& paths, LabelValue value) {
   try {
@@ -164,26 +140,21 @@ bool CLabelClient::Submit(const std::shared_ptr<Request>& request, DWORD waitMs)
   // A failure moments ago: answer at once instead of queueing behind it.
   if (InBackoff()) return false;
   std::unique_lock lock(m_lock);
-  // After a stop that timed out, the thread may have ended on its own once
-  // its call returned; nobody else would start the next one.
-  if (m_thread && m_threadLeftLoop && m_stopWaiters == 0 && WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0) {
-    CloseHandle(m_thread);
-    m_thread = nullptr;
-  }
-  // A thread on its way out serves nothing more.
-  if (m_thread && (m_stopping || m_threadLeftLoop)) return false;
+  // While a stop waits, and from a thread on its way out, nothing more is
+  // served. A thread that ended on its own (after a stop that timed out, once
+  // its call returned) is replaced below: nobody else would start the next one.
+  const bool running = m_thread.Running();
+  if (m_stopWaiters > 0 || (running && (m_thread.StopRequested() || m_threadLeftLoop))) return false;
   if (request->kind == Request::Kind::Lookup) {
     // A call that already takes longer than a lookup may wait means the
     // service hangs or starts: lookups do not queue up behind it.
     const bool stuck = m_inFlight && GetTickCount() - m_inFlightSinceTick > kLookupWaitMs;
     if (stuck || m_queue.size() >= kMostQueuedLookups) return false;
   }
-  if (!m_thread) {
-    m_stopping = false;
+  if (!running) {
     m_threadLeftLoop = false;
     m_queue.clear();
-    m_thread = CreateThread(nullptr, 0, &CLabelClient::LookupThreadProc, this, 0, nullptr);
-    if (!m_thread) return false;
+    if (!m_thread.Start([this](const CWorkerThread::StopToken& stop) { RunLookupThread(stop); })) return false;
   }
   m_queue.push_back(request);
   m_changed.notify_all();
@@ -196,17 +167,12 @@ bool CLabelClient::Submit(const std::shared_ptr<Request>& request, DWORD waitMs)
   return request->succeeded;
 }
 
-DWORD WINAPI CLabelClient::LookupThreadProc(void* client) {
-  static_cast<CLabelClient*>(client)->RunLookupThread();
-  return 0;
-}
-
-void CLabelClient::RunLookupThread() {
+void CLabelClient::RunLookupThread(const CWorkerThread::StopToken& stop) {
   const bool comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   {
     ServiceConnection connection;
     std::unique_lock lock(m_lock);
-    while (!m_stopping) {
+    while (!stop.Requested()) {
       if (m_queue.empty()) {
         m_changed.wait(lock);
         continue;
@@ -285,31 +251,24 @@ void CLabelClient::Serve(Request& request, ServiceConnection& connection) {
 }
 
 bool CLabelClient::StopWorker(DWORD waitMs) {
-  HANDLE thread = nullptr;
   {
+    // Under the lock: the thread checks the stop under it before it waits.
     std::lock_guard lock(m_lock);
-    if (!m_thread) return true;
-    m_stopping = true;
+    m_thread.RequestStop();
     ++m_stopWaiters;
     m_changed.notify_all();
-    thread = m_thread;
   }
-  WaitForSingleObject(thread, waitMs);
+  const bool ended = m_thread.Stop(waitMs);
   std::lock_guard lock(m_lock);
   --m_stopWaiters;
-  if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) {
-    // The last of concurrent stoppers closes the handle the others wait on.
-    if (m_stopWaiters == 0) {
-      CloseHandle(m_thread);
-      m_thread = nullptr;
-      m_queue.clear();
-    }
+  if (ended) {
+    if (m_stopWaiters == 0) m_queue.clear();
     return true;
   }
   // The thread is stuck in a call: call the stop off, so that it goes on
   // serving once the call returns instead of ending with nobody to start
   // the next one.
-  if (m_stopWaiters == 0 && !m_threadLeftLoop) m_stopping = false;
+  if (m_stopWaiters == 0 && !m_threadLeftLoop) m_thread.CancelStop();
   return false;
 }
 

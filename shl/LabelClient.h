@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "Labels.h"
-#include "MenuRules.h"
 #include "PathCompare.h"
+#include "WorkerThread.h"
 
 namespace pelko {
 
@@ -39,7 +39,6 @@ class CLabelClient {
   static constexpr std::size_t kCacheLimit = 4096;
 
   CLabelClient() = default;
-  ~CLabelClient();
   CLabelClient(const CLabelClient&) = delete;
   CLabelClient& operator=(const CLabelClient&) = delete;
 
@@ -55,10 +54,6 @@ class CLabelClient {
   // Asks the service whatever the cache holds, and keeps the answer: the
   // refresh worker's way to catch a change made within the lifetime.
   LabelValue LookupLabelUncached(std::u16string_view path);
-
-  // Whether overlay identifier overlayLabel claims path; queues the answers
-  // for the refresh worker (all of identifier 1's, the others' own).
-  bool MatchOverlay(std::u16string_view path, LabelValue overlayLabel);
 
   // Sets (value not 0) or clears the label of every path with one service
   // object. False when the service could not be reached or did not finish
@@ -90,9 +85,8 @@ class CLabelClient {
 
  private:
   struct Request;
-  static DWORD WINAPI LookupThreadProc(void* client);
   bool Submit(const std::shared_ptr<Request>& request, DWORD waitMs);
-  void RunLookupThread();
+  void RunLookupThread(const CWorkerThread::StopToken& stop);
   void Serve(Request& request, struct ServiceConnection& connection);
   bool InBackoff() const;
 
@@ -102,9 +96,7 @@ class CLabelClient {
   std::deque<std::shared_ptr<Request>> m_queue;
   std::shared_ptr<Request> m_inFlight;
   DWORD m_inFlightSinceTick = 0;
-  HANDLE m_thread = nullptr;
-  bool m_stopping = false;
-  bool m_threadLeftLoop = false;  // it saw m_stopping and is ending
+  bool m_threadLeftLoop = false;  // it saw the stop and is ending
   int m_stopWaiters = 0;          // StopWorker calls waiting for the thread
   std::atomic<bool> m_backingOff{false};
   std::atomic<DWORD> m_retryAfterTick{0};
@@ -128,6 +120,9 @@ class CLabelClient {
   // they took while a rebuild makes the next one.
   std::mutex m_excludedLock;
   std::shared_ptr<const std::vector<std::u16string>> m_excludedFolders;
+
+  // Last, so that it goes first: its thread uses everything above.
+  CWorkerThread m_thread;
 };
 
 extern CLabelClient g_labelClient;

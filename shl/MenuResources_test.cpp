@@ -90,15 +90,14 @@ std::string IconFileBytes(COLORREF colour, bool alpha) {
 
 // How many more GDI objects the process can make right now.
 std::size_t GdiHeadroom() {
-  std::vector<HBITMAP> made;
+  std::vector<unique_hbitmap> made;
   made.reserve(70000);
   while (made.size() < 1000000) {
-    HBITMAP bitmap = CreateBitmap(1, 1, 1, 1, nullptr);
+    unique_hbitmap bitmap(CreateBitmap(1, 1, 1, 1, nullptr));
     if (!bitmap) break;
-    made.push_back(bitmap);
+    made.push_back(std::move(bitmap));
   }
-  for (HBITMAP bitmap : made) DeleteObject(bitmap);
-  return made.size();
+  return made.size();  // all of them are freed on the way out
 }
 
 // A white 32-bit drawing surface.

@@ -14,9 +14,6 @@
 
 namespace pelko {
 
-// Stands for a lookup that could not reach the service; never sent to it.
-inline constexpr LabelValue LABEL_UNAVAILABLE = 7;
-
 // QueryContextMenu adds entries for CMF_NORMAL, CMF_EXPLORE and
 // CMF_EXPLORE | CMF_NOVERBS (low four bits 0, 4 or 12), never for
 // default-only or verbs-only menus.

@@ -7,47 +7,26 @@
 
 #include "LabelClient.h"
 #include "PathCompare.h"
+#include "TickClock.h"
 #include "Utf16.h"
 
 namespace pelko {
 
 CRefreshWorker g_refreshWorker;
 
-namespace {
-
-bool TickReached(DWORD tick) { return static_cast<LONG>(GetTickCount() - tick) >= 0; }
-
-}  // namespace
-
-CRefreshWorker::~CRefreshWorker() {
-  // Nothing is waited for here (module unload runs under the loader lock);
-  // DllCanUnloadNow has stopped the thread before.
-  for (HANDLE handle : {m_thread, m_stopEvent, m_workEvent}) {
-    if (handle) CloseHandle(handle);
-  }
-}
-
-bool CRefreshWorker::Running() const {
-  std::lock_guard lock(m_lock);
-  return m_thread && WaitForSingleObject(m_thread, 0) == WAIT_TIMEOUT;
-}
+bool CRefreshWorker::Running() const { return m_thread.Running(); }
 
 void CRefreshWorker::Start() {
   std::lock_guard lock(m_lock);
-  if (m_thread) {
-    if (WaitForSingleObject(m_thread, 0) == WAIT_TIMEOUT) return;
-    CloseHandle(m_thread);
-    m_thread = nullptr;
-  }
-  if (!m_workEvent) m_workEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!m_stopEvent) m_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!m_workEvent || !m_stopEvent) return;
-  ResetEvent(m_stopEvent);
-  InterlockedExchange(&m_running, 1);
-  m_thread = CreateThread(nullptr, 0, &CRefreshWorker::WorkerThreadProc, this, 0, nullptr);
-  if (m_thread) SetThreadPriority(m_thread, THREAD_PRIORITY_LOWEST);
+  if (m_thread.Running()) return;
+  if (!m_workEvent) m_workEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!m_workEvent) return;
+  m_thread.Start([this](const CWorkerThread::StopToken& stop) {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+    Run(stop);
+  });
   // Checks left from a worker that was stopped are handled now, not at the next wake-up.
-  if (!m_queue.empty()) SetEvent(m_workEvent);
+  if (!m_queue.empty()) SetEvent(m_workEvent.get());
 }
 
 void CRefreshWorker::PushCheck(std::u16string_view path, LabelValue labelSeen) {
@@ -64,7 +43,7 @@ void CRefreshWorker::PushCheck(std::u16string_view path, LabelValue labelSeen) {
         return;
       }
       m_queue.push_back({std::u16string(path), labelSeen, 0, GetTickCount()});
-      if (wasEmpty && m_workEvent) SetEvent(m_workEvent);
+      if (wasEmpty && m_workEvent) SetEvent(m_workEvent.get());
     }
     if (!Running()) Start();
   } catch (...) {
@@ -85,38 +64,22 @@ bool CRefreshWorker::TakeNewestDueCheck(Check& check, DWORD& nextDueInMs) {
   std::lock_guard lock(m_lock);
   nextDueInMs = kWakeUpMs;
   for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
-    if (TickReached(it->notBeforeTick)) {
+    if (SystemTickReached(it->notBeforeTick)) {
       check = std::move(*it);
       m_queue.erase(std::next(it).base());
       return true;
     }
-    nextDueInMs = std::min<DWORD>(nextDueInMs, it->notBeforeTick - GetTickCount());
+    nextDueInMs = std::min(nextDueInMs, SystemTicksUntil(it->notBeforeTick));
   }
   return false;
 }
 
-bool CRefreshWorker::Stop(DWORD waitMs) {
-  HANDLE thread = nullptr;
-  {
-    std::lock_guard lock(m_lock);
-    if (!m_thread) return true;
-    InterlockedExchange(&m_running, 0);
-    SetEvent(m_stopEvent);
-    thread = m_thread;
-  }
-  if (WaitForSingleObject(thread, waitMs) != WAIT_OBJECT_0) return false;
-  std::lock_guard lock(m_lock);
-  // A push may have started a new worker meanwhile: that one runs.
-  if (m_thread != thread) return false;
-  CloseHandle(m_thread);
-  m_thread = nullptr;
-  return true;
-}
+bool CRefreshWorker::Stop(DWORD waitMs) { return m_thread.Stop(waitMs); }
 
 void CRefreshWorker::PauseForTesting(bool paused) {
   std::lock_guard lock(m_lock);
   m_paused = paused;
-  if (!paused && m_workEvent) SetEvent(m_workEvent);
+  if (!paused && m_workEvent) SetEvent(m_workEvent.get());
 }
 
 std::size_t CRefreshWorker::QueuedForTesting() const {
@@ -124,23 +87,19 @@ std::size_t CRefreshWorker::QueuedForTesting() const {
   return m_queue.size();
 }
 
-DWORD WINAPI CRefreshWorker::WorkerThreadProc(void* worker) {
-  static_cast<CRefreshWorker*>(worker)->Run();
-  return 0;
-}
-
-void CRefreshWorker::Run() {
+void CRefreshWorker::Run(const CWorkerThread::StopToken& stop) {
   struct ComApartment {
     const bool ready = SUCCEEDED(CoInitialize(nullptr));
     ~ComApartment() {
       if (ready) CoUninitialize();
     }
   } apartment;
-  HANDLE events[] = {m_stopEvent, m_workEvent};
+  HANDLE events[] = {stop.Event(), m_workEvent.get()};
   DWORD waitMs = kWakeUpMs;
   for (;;) {
     const DWORD woken = WaitForMultipleObjects(2, events, FALSE, waitMs);
-    if (!m_running || woken == WAIT_OBJECT_0 || woken == WAIT_ABANDONED_0 || woken == WAIT_ABANDONED_0 + 1) break;
+    // Only work or the wake-up time goes on; the stop (or a failed wait) ends it.
+    if (woken != WAIT_OBJECT_0 + 1 && woken != WAIT_TIMEOUT) break;
     {
       std::lock_guard lock(m_lock);
       if (m_paused) {
@@ -149,7 +108,7 @@ void CRefreshWorker::Run() {
       }
     }
     // Explorer is still drawing: give it a moment before asking again.
-    if (WaitForSingleObject(m_stopEvent, kFirstPauseMs) == WAIT_OBJECT_0) break;
+    if (stop.WaitFor(kFirstPauseMs)) break;
     Check check;
     waitMs = kWakeUpMs;
     while (TakeNewestDueCheck(check, waitMs)) {
@@ -163,7 +122,7 @@ void CRefreshWorker::Run() {
       } else if (now != check.labelSeen) {
         SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, ToWide(check.path).c_str(), nullptr);
       }
-      if (!m_running || WaitForSingleObject(m_stopEvent, kNextPauseMs) == WAIT_OBJECT_0) return;
+      if (stop.WaitFor(kNextPauseMs)) return;
     }
     // waitMs now holds the time until the next check that waits for a retry.
   }

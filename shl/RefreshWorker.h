@@ -17,6 +17,8 @@
 #include <string>
 
 #include "Labels.h"
+#include "UniqueHandle.h"
+#include "WorkerThread.h"
 
 namespace pelko {
 
@@ -30,7 +32,6 @@ class CRefreshWorker {
   static constexpr DWORD kFirstRetryMs = 500;
 
   CRefreshWorker() = default;
-  ~CRefreshWorker();
   CRefreshWorker(const CRefreshWorker&) = delete;
   CRefreshWorker& operator=(const CRefreshWorker&) = delete;
 
@@ -38,8 +39,9 @@ class CRefreshWorker {
   void Start();
   // Queues a check; never blocks on more than the queue's lock.
   void PushCheck(std::u16string_view path, LabelValue labelSeen);
-  // Clears running, signals the stop event and waits at most waitMs; true
-  // once the thread has ended (or never ran). A later Start runs it again.
+  // Signals the stop and waits at most waitMs; true once the thread has
+  // ended (or never ran) and no push started a new one meanwhile. A later
+  // Start runs it again.
   bool Stop(DWORD waitMs);
   bool Running() const;
 
@@ -55,18 +57,15 @@ class CRefreshWorker {
     DWORD notBeforeTick = 0;
   };
 
-  static DWORD WINAPI WorkerThreadProc(void* worker);
-  void Run();
+  void Run(const CWorkerThread::StopToken& stop);
   bool TakeNewestDueCheck(Check& check, DWORD& nextDueInMs);
   void Requeue(Check check);
 
   mutable std::mutex m_lock;
   std::deque<Check> m_queue;  // oldest at the front
-  HANDLE m_stopEvent = nullptr;
-  HANDLE m_workEvent = nullptr;
-  HANDLE m_thread = nullptr;
-  volatile LONG m_running = 0;
+  unique_handle m_workEvent;
   bool m_paused = false;
+  CWorkerThread m_thread;
 };
 
 extern CRefreshWorker g_refreshWorker;

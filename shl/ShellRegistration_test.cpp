@@ -137,15 +137,15 @@ using DllCanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
 TEST(ShellExports, ServeOnlyTheirClassesAndUnloadOnlyWhenNothingLives) {
   ASSERT_TRUE(InstallExtension());
   ComApartment apartment;
-  HMODULE library = LoadLibraryW(kInstalledExtension);
+  unique_hmodule library(LoadLibraryW(kInstalledExtension));
   ASSERT_TRUE(library);
   // By ordinal, as the .def file numbers them.
   auto getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(2))));
+      reinterpret_cast<void*>(GetProcAddress(library.get(), MAKEINTRESOURCEA(2))));
   auto canUnloadNow = reinterpret_cast<DllCanUnloadNowFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1))));
+      reinterpret_cast<void*>(GetProcAddress(library.get(), MAKEINTRESOURCEA(1))));
   ASSERT_TRUE(getClassObject && canUnloadNow);
-  EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")), reinterpret_cast<void*>(getClassObject));
+  EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(library.get(), "DllGetClassObject")), reinterpret_cast<void*>(getClassObject));
 
   void* unknownFactory = reinterpret_cast<void*>(1);
   EXPECT_EQ(getClassObject(IID_IUnknown, IID_IClassFactory, &unknownFactory), CLASS_E_CLASSNOTAVAILABLE);
@@ -167,7 +167,7 @@ TEST(ShellExports, ServeOnlyTheirClassesAndUnloadOnlyWhenNothingLives) {
     EXPECT_EQ(canUnloadNow(), S_FALSE) << "a handler lives";
   }
   EXPECT_EQ(canUnloadNow(), S_OK);
-  FreeLibrary(library);
+  library.reset();  // unloads it
 }
 
 }  // namespace

@@ -125,7 +125,7 @@ TEST_F(ShellThreads, ShortPathsAndShortcutsCostNoServiceCall) {
   const auto objectsBefore = g_labelClient.ServiceObjectsCreated();
   for (LabelValue label = kFirstLabel; label <= kLastLabel; ++label) {
     for (const char16_t* path : {u"C:\\ab", u"D:\\Links\\Home.lnk", u"c:\\WINDOWS\\win.ini"}) {
-      EXPECT_FALSE(g_labelClient.MatchOverlay(path, label));
+      EXPECT_FALSE(MatchOverlay(path, label));
     }
   }
   EXPECT_EQ(g_labelClient.ServiceCalls(), callsBefore);
@@ -208,11 +208,11 @@ std::vector<ULONG_PTR> ThreadStartAddresses() {
 TEST(ShellLibrary, UnloadingLeavesNoThreadInItsCode) {
   ASSERT_TRUE(InstallExtension());
   CoInitialize(nullptr);
-  HMODULE library = LoadLibraryW(kInstalledExtension);
+  unique_hmodule library(LoadLibraryW(kInstalledExtension));
   ASSERT_TRUE(library);
-  const auto base = reinterpret_cast<ULONG_PTR>(library);
+  const auto base = reinterpret_cast<ULONG_PTR>(library.get());
   const auto* header = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(library)->e_lfanew);
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(library.get())->e_lfanew);
   const ULONG_PTR end = base + header->OptionalHeader.SizeOfImage;
   auto threadsInLibrary = [&] {
     const auto starts = ThreadStartAddresses();
@@ -221,8 +221,8 @@ TEST(ShellLibrary, UnloadingLeavesNoThreadInItsCode) {
 
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
-  const auto getClassObject = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
-  const auto canUnloadNow = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(library, "DllCanUnloadNow")));
+  const auto getClassObject = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library.get(), "DllGetClassObject")));
+  const auto canUnloadNow = reinterpret_cast<CanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(library.get(), "DllCanUnloadNow")));
   ASSERT_TRUE(getClassObject && canUnloadNow);
   {
     com_ptr<IClassFactory> factory;
@@ -241,7 +241,7 @@ TEST(ShellLibrary, UnloadingLeavesNoThreadInItsCode) {
   for (int attempt = 0; attempt < 20 && answer != S_OK; ++attempt) answer = canUnloadNow();
   ASSERT_EQ(answer, S_OK);
   EXPECT_EQ(threadsInLibrary(), 0) << "a thread still runs the library's code";
-  FreeLibrary(library);
+  library.reset();  // unloads it
   Sleep(300);  // a thread left in unloaded code would have ended this process by now
   CoUninitialize();
 }

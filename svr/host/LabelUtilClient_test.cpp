@@ -72,10 +72,9 @@ std::vector<std::wstring> BstrElements(SAFEARRAY* array) {
   SafeArrayGetLBound(array, 1, &lower);
   SafeArrayGetUBound(array, 1, &upper);
   for (LONG i = lower; i <= upper; ++i) {
-    BSTR element = nullptr;
-    SafeArrayGetElement(array, &i, &element);
-    elements.emplace_back(element ? element : L"");
-    SysFreeString(element);
+    unique_bstr element;
+    SafeArrayGetElement(array, &i, element.put());
+    elements.emplace_back(element ? element.get() : L"");
   }
   return elements;
 }

@@ -144,6 +144,25 @@ TEST(Registration, ServiceSwitchInstallsAnAutoStartServiceAndRegServerTakesItAwa
   EXPECT_TRUE(ObservedLines(L".messages").empty());
 }
 
+// Another service already shows the display name the program's service
+// takes: the service manager refuses to create it.
+TEST(Registration, ARefusedServiceIsShownAndItsReasonIsTheExitCode) {
+  ASSERT_TRUE(InstallProgram());
+  {
+    unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager);
+    unique_sc_handle twin(CreateServiceW(manager.get(), L"PelkoLabelSvrTwin", kServiceName, SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         L"C:\\windows\\system32\\notepad.exe", nullptr, nullptr, nullptr, nullptr,
+                                         nullptr));
+    ASSERT_TRUE(twin) << GetLastError();
+  }
+  EXPECT_EQ(RunInstalled(L"/Service"), static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DUPLICATE_SERVICE_NAME)));
+  EXPECT_EQ(ObservedLines(L".messages"), std::vector<std::wstring>{L"[PelkoLabelSvr] Could not create service"});
+  EXPECT_EQ(ServiceState(), 0u);
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClsidKey)) << "the steps after the refused one ran";
+}
+
 TEST(Registration, StartingByHandEndsWithTheReasonAsExitCode) {
   ASSERT_TRUE(InstallProgram());
   EXPECT_EQ(RunInstalled(L""), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "never registered";

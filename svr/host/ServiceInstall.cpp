@@ -35,6 +35,26 @@ RegistryTarget CPelkoLabelSvrModule::Target() const {
   return {m_perUser ? RegistryScope::UserClasses : RegistryScope::MachineClasses, 0};
 }
 
+HRESULT CPelkoLabelSvrModule::Register(bool asService) {
+  RETURN_IF_FAILED(UninstallService());
+  RETURN_IF_FAILED(RegisterAppIdKey(asService));
+  if (asService) RETURN_IF_FAILED(InstallAutoStartService());
+  return RegisterServerEntries();
+}
+
+HRESULT CPelkoLabelSvrModule::Unregister() {
+  RETURN_IF_FAILED(UnregisterServerEntries());
+  RETURN_IF_FAILED(UninstallService());
+  return UnregisterAppIdKey();
+}
+
+// The last error is taken before the message box, which may change it.
+HRESULT CPelkoLabelSvrModule::Refused(std::wstring_view message) const {
+  const HRESULT reason = HResultFromLastError();
+  Message(message);
+  return reason;
+}
+
 bool CPelkoLabelSvrModule::IsServiceInstalled() {
   unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return false;
@@ -42,40 +62,40 @@ bool CPelkoLabelSvrModule::IsServiceInstalled() {
   return service.is_valid();
 }
 
-bool CPelkoLabelSvrModule::InstallService() {
-  if (IsServiceInstalled()) return true;
+HRESULT CPelkoLabelSvrModule::InstallService() {
+  if (IsServiceInstalled()) return S_OK;
   const std::wstring path = ProgramPath();
-  if (path.empty()) return false;
+  RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), path.empty());
   const std::wstring quoted = L"\"" + path + L"\"";
 
   unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    Message(L"Could not open Service Manager");
-    return false;
-  }
+  if (!manager) return Refused(L"Could not open Service Manager");
   unique_sc_handle service(CreateServiceW(manager.get(), m_serviceName.c_str(), m_serviceName.c_str(),
                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                           SERVICE_ERROR_NORMAL, quoted.c_str(), nullptr, nullptr, L"RPCSS\0",
                                           nullptr, nullptr));
-  if (!service) {
-    Message(L"Could not start service");
-    return false;
-  }
-  return true;
+  if (!service) return Refused(L"Could not create service");
+  return S_OK;
 }
 
-bool CPelkoLabelSvrModule::UninstallService() {
-  if (!IsServiceInstalled()) return true;
+HRESULT CPelkoLabelSvrModule::InstallAutoStartService() {
+  RETURN_IF_FAILED(InstallService());
   unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) {
-    Message(L"Could not open Service Manager");
-    return false;
-  }
+  RETURN_HR_IF(HResultFromLastError(), !manager);
+  unique_sc_handle service(OpenServiceW(manager.get(), m_serviceName.c_str(), SERVICE_CHANGE_CONFIG));
+  RETURN_HR_IF(HResultFromLastError(), !service);
+  RETURN_IF_WIN32_BOOL_FALSE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START,
+                                                  SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                  nullptr, nullptr));
+  return S_OK;
+}
+
+HRESULT CPelkoLabelSvrModule::UninstallService() {
+  if (!IsServiceInstalled()) return S_OK;
+  unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return Refused(L"Could not open Service Manager");
   unique_sc_handle service(OpenServiceW(manager.get(), m_serviceName.c_str(), SERVICE_STOP | DELETE | SERVICE_QUERY_STATUS));
-  if (!service) {
-    Message(L"Could not open service");
-    return false;
-  }
+  if (!service) return Refused(L"Could not open service");
   SERVICE_STATUS status{};
   if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
     // Let it save its labels before the service entry goes.
@@ -84,20 +104,19 @@ bool CPelkoLabelSvrModule::UninstallService() {
     const DWORD error = GetLastError();
     const bool alreadyStopping =
         error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL && status.dwCurrentState == SERVICE_STOP_PENDING;
+    // Not a failure: the entry can go all the same.
     if (error != ERROR_SERVICE_NOT_ACTIVE && !alreadyStopping) Message(L"Could not stop service");
   }
-  if (DeleteService(service.get())) return true;
-  Message(L"Could not delete service");
-  return false;
+  if (!DeleteService(service.get())) return Refused(L"Could not delete service");
+  return S_OK;
 }
 
 HRESULT CPelkoLabelSvrModule::RegisterAppIdKey(bool asService) {
-  RETURN_HR_IF(E_FAIL, !UninstallService());
   const RegistryTarget target = Target();
   RETURN_IF_FAILED(WriteRegistryKeys(AppIdEntries(m_serviceName), target));
 
   const ClassesRoot root(target);
-  RETURN_HR_IF(E_FAIL, !root.get());
+  RETURN_IF_WIN32_ERROR(root.error());
   unique_hkey appId;
   RETURN_IF_WIN32_ERROR(RegOpenKeyExW(root.get(), (L"AppID\\" + GuidString(kAppId)).c_str(), 0, KEY_WRITE, appId.put()));
   RegDeleteValueW(appId.get(), L"LocalService");
@@ -106,19 +125,10 @@ HRESULT CPelkoLabelSvrModule::RegisterAppIdKey(bool asService) {
   const auto bytes = static_cast<DWORD>((m_serviceName.size() + 1) * sizeof(wchar_t));
   RETURN_IF_WIN32_ERROR(RegSetValueExW(appId.get(), L"LocalService", 0, REG_SZ,
                                        reinterpret_cast<const BYTE*>(m_serviceName.c_str()), bytes));
-  RETURN_HR_IF(E_FAIL, !InstallService());
-
-  unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  RETURN_HR_IF(E_FAIL, !manager);
-  unique_sc_handle service(OpenServiceW(manager.get(), m_serviceName.c_str(), SERVICE_CHANGE_CONFIG));
-  RETURN_HR_IF(E_FAIL, !service);
-  RETURN_HR_IF(E_FAIL, !ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
-                                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
   return S_OK;
 }
 
 HRESULT CPelkoLabelSvrModule::UnregisterAppIdKey() {
-  RETURN_HR_IF(E_FAIL, !UninstallService());
   const RegistryTarget target = Target();
   const ClassesRoot root(target);
   unique_hkey appId;

@@ -13,6 +13,7 @@
 #include "Registration.h"
 #include "SaveScheduler.h"
 #include "StoreEntryPoints.h"
+#include "TickClock.h"
 #include "Utf16.h"
 #include "resource.h"
 
@@ -25,6 +26,7 @@ const ClassEntry kServedClasses[] = {{&CLSID_LabelUtil, &CreateLabelUtil}};
 
 constexpr DWORD kApplierStopWaitMs = 5000;
 constexpr DWORD kSaverStopWaitMs = 1000;
+constexpr DWORD kMonitorStopWaitMs = 1000;
 constexpr DWORD kSaverTickMs = 500;
 constexpr DWORD kStopWaitHintMs = kApplierStopWaitMs + kSaverStopWaitMs + 2000;
 
@@ -77,7 +79,6 @@ CPelkoLabelSvrModule::CPelkoLabelSvrModule() {
   m_status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
   m_mainThreadId = GetCurrentThreadId();
   m_comInitialized = SUCCEEDED(CoInitialize(nullptr));
-  m_saverWake.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ModuleLock::SetLastUnlockCallback(&CPelkoLabelSvrModule::OnLastUnlock);
 }
 
@@ -92,27 +93,20 @@ void CPelkoLabelSvrModule::Event(std::wstring_view text) const { ReportServiceEv
 void CPelkoLabelSvrModule::Message(std::wstring_view text) const { ShowServiceMessage(m_serviceName, text); }
 
 int CPelkoLabelSvrModule::Run(const wchar_t* commandLine) {
-  if (!m_comInitialized || !m_saverWake || m_serviceName.empty()) return -1;
-  HRESULT hr = S_OK;
+  if (!m_comInitialized || m_serviceName.empty()) return -1;
   switch (ParseHostCommandLine(ToU16(WideView(commandLine)))) {
     case HostCommand::RegServerPerUser:
       m_perUser = true;
       [[fallthrough]];
     case HostCommand::RegServer:
-      hr = RegisterAppIdKey(/*asService=*/false);
-      if (SUCCEEDED(hr)) hr = RegisterServerEntries();
-      return hr;
+      return Register(/*asService=*/false);
     case HostCommand::UnregServerPerUser:
       m_perUser = true;
       [[fallthrough]];
     case HostCommand::UnregServer:
-      hr = UnregisterServerEntries();
-      if (SUCCEEDED(hr)) hr = UnregisterAppIdKey();
-      return hr;
+      return Unregister();
     case HostCommand::Service:
-      hr = RegisterAppIdKey(/*asService=*/true);
-      if (SUCCEEDED(hr)) hr = RegisterServerEntries();
-      return hr;
+      return Register(/*asService=*/true);
     case HostCommand::StartServer:
       break;
   }
@@ -199,7 +193,7 @@ void CPelkoLabelSvrModule::ServiceCtrlHandler(DWORD control) {
       // The system gives a service little time at shutdown: the labels
       // changed since the last save are written before anything else. A
       // long folder walk of the applier holding the store ends first.
-      InterlockedExchange(&m_applierStop, 1);
+      m_applierThread.RequestStop();
       StoreSaveIfChanged();
       [[fallthrough]];
     case SERVICE_CONTROL_STOP:
@@ -271,17 +265,15 @@ HRESULT CPelkoLabelSvrModule::BeforeMessageLoop() {
   LoadStore();
 
   m_watcher.AddFixedDrives();
-  InterlockedExchange(&m_applierStop, 0);
-  m_hApplierThread.reset(CreateThread(nullptr, 0, &CPelkoLabelSvrModule::ApplyChangesThreadProc, this, 0, nullptr));
-
-  InterlockedExchange(&m_saverStop, 0);
-  ResetEvent(m_saverWake.get());
-  m_hSaverThread.reset(CreateThread(nullptr, 0, &CPelkoLabelSvrModule::AutoSaveThreadProc, this, 0, nullptr));
+  m_applierThread.Start([this](const CWorkerThread::StopToken& stop) {
+    RunChangeApplier(m_watcher, stop, &m_applierStatistics);
+  });
+  m_saverThread.Start([this](const CWorkerThread::StopToken& stop) { AutoSaveThreadProc(stop); });
   return registered;
 }
 
 void CPelkoLabelSvrModule::LoadStore() {
-  m_database = LabelDatabaseFile::ForProductDataFolder();
+  m_database = Win32LabelDatabase::ForProductDataFolder();
   if (!m_database) {
     Event(L"The application-data folder is unknown: labels can be neither loaded nor saved.");
     return;
@@ -327,8 +319,8 @@ HRESULT CPelkoLabelSvrModule::AfterMessageLoop() {
   bool storeUsersEnded = StopApplierThread();
   ReportTrackingSummary();
   ReportStopProgress();
-  StopSaverThread();
-  if (m_hSaverThread) storeUsersEnded = false;
+  if (!m_saverThread.Stop(kSaverStopWaitMs)) storeUsersEnded = false;
+  m_monitorThread.Stop(kMonitorStopWaitMs);
   ReportStopProgress();
 
   const bool saved = StoreSaveIfChanged();
@@ -344,14 +336,9 @@ HRESULT CPelkoLabelSvrModule::AfterMessageLoop() {
 // The applier finishes the record in hand, stops the watcher (which waits
 // for its own thread) and ends. True when it has ended.
 bool CPelkoLabelSvrModule::StopApplierThread() {
-  InterlockedExchange(&m_applierStop, 1);
-  if (!m_hApplierThread) {
-    m_watcher.Stop();
-    return true;
-  }
-  if (WaitForSingleObject(m_hApplierThread.get(), kApplierStopWaitMs) != WAIT_OBJECT_0) return false;
-  m_hApplierThread.reset();
-  return true;
+  // Without an applier nobody else stops the watcher.
+  if (!m_applierThread.Running()) m_watcher.Stop();
+  return m_applierThread.Stop(kApplierStopWaitMs);
 }
 
 void CPelkoLabelSvrModule::ReportTrackingSummary() {
@@ -367,44 +354,21 @@ void CPelkoLabelSvrModule::ReportTrackingSummary() {
   Event(summary);
 }
 
-DWORD WINAPI CPelkoLabelSvrModule::ApplyChangesThreadProc(void* parameter) {
-  auto* module = static_cast<CPelkoLabelSvrModule*>(parameter);
-  RunChangeApplier(module->m_watcher, &module->m_applierStop, &module->m_applierStatistics);
-  return 0;
-}
-
-void CPelkoLabelSvrModule::StopSaverThread() {
-  InterlockedExchange(&m_saverStop, 1);
-  SetEvent(m_saverWake.get());
-  if (m_hSaverThread && WaitForSingleObject(m_hSaverThread.get(), kSaverStopWaitMs) == WAIT_OBJECT_0) {
-    m_hSaverThread.reset();
-  }
-}
-
-DWORD WINAPI CPelkoLabelSvrModule::AutoSaveThreadProc(void* parameter) {
-  auto* module = static_cast<CPelkoLabelSvrModule*>(parameter);
-  // GetTickCount64 is missing on XP: extend the 32-bit tick by its deltas.
-  DWORD lastTick = GetTickCount();
-  std::uint64_t now = 0;
-  SaveScheduler scheduler(StoreChangeCount(), now);
-  while (!module->m_saverStop) {
-    WaitForSingleObject(module->m_saverWake.get(), kSaverTickMs);
-    if (module->m_saverStop) break;
-    const DWORD tick = GetTickCount();
-    now += tick - lastTick;
-    lastTick = tick;
+void CPelkoLabelSvrModule::AutoSaveThreadProc(const CWorkerThread::StopToken& stop) {
+  MonotonicClock clock;
+  SaveScheduler scheduler(StoreChangeCount(), clock.NowMs());
+  while (!stop.WaitFor(kSaverTickMs)) {
+    const std::uint64_t now = clock.NowMs();
     if (scheduler.SaveDue(StoreChangeCount(), StoreHasUnsavedChanges(), now)) {
       scheduler.SaveDone(StoreSaveIfChanged(), now);
     }
   }
-  return 0;
 }
 
 bool CPelkoLabelSvrModule::StartShutdownMonitor() {
   m_monitorEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!m_monitorEvent) return false;
-  m_hMonitorThread.reset(CreateThread(nullptr, 0, &CPelkoLabelSvrModule::ShutdownMonitorThreadProc, this, 0, nullptr));
-  return m_hMonitorThread.is_valid();
+  return m_monitorThread.Start([this](const CWorkerThread::StopToken& stop) { ShutdownMonitorThreadProc(stop); });
 }
 
 void CPelkoLabelSvrModule::OnLastUnlock() {
@@ -414,18 +378,20 @@ void CPelkoLabelSvrModule::OnLastUnlock() {
   SetEvent(module->m_monitorEvent.get());
 }
 
-DWORD WINAPI CPelkoLabelSvrModule::ShutdownMonitorThreadProc(void* parameter) {
-  auto* module = static_cast<CPelkoLabelSvrModule*>(parameter);
+void CPelkoLabelSvrModule::ShutdownMonitorThreadProc(const CWorkerThread::StopToken& stop) {
+  const HANDLE events[] = {stop.Event(), m_monitorEvent.get()};
+  constexpr DWORD kActivity = WAIT_OBJECT_0 + 1;
   for (;;) {
-    WaitForSingleObject(module->m_monitorEvent.get(), INFINITE);
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != kActivity) return;
     DWORD wait;
     do {
-      InterlockedExchange(&module->m_activity, 0);
-      wait = WaitForSingleObject(module->m_monitorEvent.get(), kShutdownTimeoutMs);
-    } while (wait == WAIT_OBJECT_0);
-    if (!module->m_activity && ModuleLock::Count() == 0) {
-      PostThreadMessageW(module->m_mainThreadId, WM_QUIT, 0, 0);
-      return 0;
+      InterlockedExchange(&m_activity, 0);
+      wait = WaitForMultipleObjects(2, events, FALSE, kShutdownTimeoutMs);
+    } while (wait == kActivity);
+    if (wait != WAIT_TIMEOUT) return;
+    if (!m_activity && ModuleLock::Count() == 0) {
+      PostThreadMessageW(m_mainThreadId, WM_QUIT, 0, 0);
+      return;
     }
   }
 }

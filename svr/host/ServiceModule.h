@@ -13,9 +13,10 @@
 #include "ApplierThread.h"
 #include "ComPtr.h"
 #include "DriveWatcher.h"
-#include "LabelDatabaseFile.h"
 #include "RegistryWriter.h"
 #include "UniqueHandle.h"
+#include "Win32LabelDatabase.h"
+#include "WorkerThread.h"
 
 namespace pelko {
 
@@ -29,14 +30,21 @@ class CPelkoLabelSvrModule {
   // The process's work for its command line; the result is the exit code.
   int Run(const wchar_t* commandLine);
 
-  // Registration steps (HRESULTs).
-  HRESULT RegisterAppIdKey(bool asService);
-  HRESULT UnregisterAppIdKey();
-  HRESULT RegisterServerEntries();
-  HRESULT UnregisterServerEntries();
+  // The registration switches, their steps in order. A service installed
+  // before goes first either way; as a service, the service is installed
+  // once the AppID names it, and set to start with the system.
+  HRESULT Register(bool asService);
+  HRESULT Unregister();
 
-  bool InstallService();
-  bool UninstallService();
+  // The steps. Failures carry the system's reason; the service manager's
+  // refusals are also shown in a message box.
+  HRESULT RegisterAppIdKey(bool asService);  // the AppID entries; with asService, LocalService names the service
+  HRESULT UnregisterAppIdKey();
+  HRESULT RegisterServerEntries();           // the class, the ProgIDs and the type library
+  HRESULT UnregisterServerEntries();
+  HRESULT InstallAutoStartService();         // InstallService, then the start type set to automatic
+  HRESULT InstallService();
+  HRESULT UninstallService();                // stops it first, so that it saves its labels
   bool IsServiceInstalled();
 
   int StartServer();
@@ -52,17 +60,20 @@ class CPelkoLabelSvrModule {
 
   const std::wstring& ServiceName() const { return m_serviceName; }
   CDriveWatcher& Watcher() { return m_watcher; }
-  // True once the applier, the watcher and the saver threads have all ended.
-  bool WorkerThreadsEnded() const { return !m_hApplierThread && !m_hSaverThread && !m_watcher.ThreadRunning(); }
+  // True once every thread of the module (the applier, the watcher, the
+  // saver and the shutdown monitor) has ended.
+  bool WorkerThreadsEnded() const {
+    return !m_applierThread.Running() && !m_saverThread.Running() && !m_monitorThread.Running() &&
+           !m_watcher.ThreadRunning();
+  }
   const ApplierStatistics& AppliedChanges() const { return m_applierStatistics; }
   DWORD CurrentState() const { return m_status.dwCurrentState; }
 
  private:
   static void WINAPI ServiceMainProc(DWORD argc, LPWSTR* argv);
   static void WINAPI ServiceCtrlHandlerProc(DWORD control);
-  static DWORD WINAPI AutoSaveThreadProc(void* module);
-  static DWORD WINAPI ApplyChangesThreadProc(void* module);
-  static DWORD WINAPI ShutdownMonitorThreadProc(void* module);
+  void AutoSaveThreadProc(const CWorkerThread::StopToken& stop);
+  void ShutdownMonitorThreadProc(const CWorkerThread::StopToken& stop);
   static void OnLastUnlock();
 
   HRESULT RunSequence();
@@ -71,11 +82,11 @@ class CPelkoLabelSvrModule {
   void ReportStopProgress();
   void Event(std::wstring_view text) const;
   void Message(std::wstring_view text) const;
+  HRESULT Refused(std::wstring_view message) const;
   RegistryTarget Target() const;
   HRESULT SetComSecurity();
   void LoadStore();
   bool StartShutdownMonitor();
-  void StopSaverThread();
   bool StopApplierThread();
   void ReportTrackingSummary();
 
@@ -93,19 +104,16 @@ class CPelkoLabelSvrModule {
   bool m_delayShutdown = true;
   volatile LONG m_activity = 0;
   unique_handle m_monitorEvent;
-  unique_handle m_hMonitorThread;
+  CWorkerThread m_monitorThread;
 
   com_ptr<IClassFactory> m_classFactory;
   DWORD m_classCookie = 0;
-  std::unique_ptr<LabelDatabaseFile> m_database;
+  std::unique_ptr<Win32LabelDatabase> m_database;
 
-  volatile LONG m_applierStop = 0;
   CDriveWatcher m_watcher;
-  unique_handle m_hApplierThread;
+  CWorkerThread m_applierThread;
   ApplierStatistics m_applierStatistics;
-  volatile LONG m_saverStop = 0;
-  unique_handle m_saverWake;
-  unique_handle m_hSaverThread;
+  CWorkerThread m_saverThread;
 };
 
 }  // namespace pelko

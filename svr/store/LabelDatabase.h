@@ -1,5 +1,5 @@
 #pragma once
-// Where labels.lst is kept, behind an interface: LabelDatabaseFile is the
+// Where labels.lst is kept, behind an interface: Win32LabelDatabase is the
 // Win32 file, tests use an in-memory fake. The decisions (what to do with a
 // damaged file, when a save may replace it) are the table's, not the file's.
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "LabelFile.h"
+#include "LabelFileCodec.h"
 
 namespace pelko {
 

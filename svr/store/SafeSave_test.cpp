@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "LabelFile_testing.h"
-#include "LabelTable.h"
-#include "LabelTable_testing.h"
+#include "LabelFileCodec_testing.h"
+#include "LabelStore.h"
+#include "LabelStore_testing.h"
 
 namespace pelko {
 namespace {

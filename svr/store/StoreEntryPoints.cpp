@@ -144,4 +144,9 @@ std::u16string StoreLastSaveError() {
   return WithStore(std::u16string(), [](CLabelStore& store) { return store.LastSaveError(); });
 }
 
+void ResetStoreForTesting() {
+  CloseStoreMutex();
+  g_labelStore = CLabelStore(&g_fileSystem);
+}
+
 }  // namespace pelko

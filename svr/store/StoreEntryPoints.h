@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "LabelDatabase.h"
-#include "LabelTable.h"
+#include "LabelStore.h"
 
 namespace pelko {
 
@@ -52,5 +52,10 @@ std::uint64_t StoreChangeCount();
 bool StoreHasUnsavedChanges();  // idle: false
 // Why the last save failed (empty after a successful one).
 std::u16string StoreLastSaveError();
+
+// For tests, which share the one table of the process: back to how the
+// process started, with an empty table, no database attached and no mutex.
+// Called while no other thread uses the store.
+void ResetStoreForTesting();
 
 }  // namespace pelko

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "LabelDatabaseFile.h"
+#include "Win32LabelDatabase.h"
 #include "WineTestSupport.h"
 
 namespace pelko {
@@ -17,7 +17,15 @@ namespace {
 
 using testing::MakeScratchFolder;
 
-TEST(StoreEntryPoints, AnswerIdleBeforeTheMutexExists) {
+// Every case starts and ends with the process's table as it was at start:
+// empty, no database, no mutex.
+class StoreEntryPoints : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetStoreForTesting(); }
+  void TearDown() override { ResetStoreForTesting(); }
+};
+
+TEST_F(StoreEntryPoints, AnswerIdleBeforeTheMutexExists) {
   EXPECT_EQ(StoreGetLabel(L"C:\\a.txt"), 0u);
   EXPECT_FALSE(StoreSetLabel(L"C:\\a.txt", 1));
   EXPECT_FALSE(StoreSave());
@@ -36,7 +44,7 @@ TEST(StoreEntryPoints, AnswerIdleBeforeTheMutexExists) {
   EXPECT_FALSE(StoreSetLabel(L"C:\\a.txt", 1)) << "a closed mutex must idle too";
 }
 
-TEST(StoreEntryPoints, ServeLabelsAndTreatANullPathAsEmpty) {
+TEST_F(StoreEntryPoints, ServeLabelsAndTreatANullPathAsEmpty) {
   ASSERT_TRUE(CreateStoreMutex());
   ULONG count = 99;
   std::optional<std::vector<LabelEntry>> entries;
@@ -64,9 +72,9 @@ TEST(StoreEntryPoints, ServeLabelsAndTreatANullPathAsEmpty) {
   CloseStoreMutex();
 }
 
-TEST(StoreEntryPoints, SaveIfChangedWritesOnlyAfterAChange) {
+TEST_F(StoreEntryPoints, SaveIfChangedWritesOnlyAfterAChange) {
   const std::wstring base = MakeScratchFolder(L"entry-points-save");
-  LabelDatabaseFile database(base);
+  Win32LabelDatabase database(base);
   ASSERT_TRUE(CreateStoreMutex());
   AttachStoreDatabase(&database);
   EXPECT_EQ(StoreLoad().status, LoadStatus::NoFile);
@@ -84,7 +92,7 @@ TEST(StoreEntryPoints, SaveIfChangedWritesOnlyAfterAChange) {
 }
 
 // Real folders on D:, with a link that leads back to its own parent.
-TEST(StoreEntryPoints, AnAddedFolderClaimsPooledLabelsWithoutFollowingLinks) {
+TEST_F(StoreEntryPoints, AnAddedFolderClaimsPooledLabelsWithoutFollowingLinks) {
   const std::wstring root = MakeScratchFolder(L"entry-points-claim");
   for (const wchar_t* folder : {L"\\from", L"\\from\\P", L"\\from\\P\\sub", L"\\to", L"\\to\\P", L"\\to\\P\\sub"}) {
     CreateDirectoryW((root + folder).c_str(), nullptr);
@@ -109,7 +117,7 @@ TEST(StoreEntryPoints, AnAddedFolderClaimsPooledLabelsWithoutFollowingLinks) {
 }
 
 // Without the mutex these threads would corrupt the table's tree.
-TEST(StoreEntryPoints, SerialiseConcurrentUsers) {
+TEST_F(StoreEntryPoints, SerialiseConcurrentUsers) {
   ASSERT_TRUE(CreateStoreMutex());
   std::atomic<bool> failed{false};
   std::vector<std::thread> threads;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "LabelDatabaseFile.h"
+#include "Win32LabelDatabase.h"
 #include "StoreEntryPoints.h"
 #include "WineTestSupport.h"
 
@@ -10,7 +10,7 @@ namespace pelko {
 namespace {
 
 TEST(StoreLocation, TheDatabaseLivesInTheMachineWideProductDataFolder) {
-  auto database = LabelDatabaseFile::ForProductDataFolder();
+  auto database = Win32LabelDatabase::ForProductDataFolder();
   ASSERT_TRUE(database);
   EXPECT_EQ(database->FilePath(), L"C:\\ProgramData\\Norvane\\Pelko Labels\\labels.lst");
 

@@ -12,7 +12,7 @@ constexpr DWORD kIdleWaitMs = 200;
 // The store through its locked entry points.
 class StoreChanges final : public ILabelStoreChanges {
  public:
-  explicit StoreChanges(const volatile LONG* stopFlag) : m_stopFlag(stopFlag) {}
+  explicit StoreChanges(const CWorkerThread::StopToken& stop) : m_stop(stop) {}
 
   // Listing a large added (or renamed) folder may take long: a stop must
   // not wait for it.
@@ -28,21 +28,21 @@ class StoreChanges final : public ILabelStoreChanges {
 
  private:
   StopRequested StopRequestedFlag() const {
-    return [stopFlag = m_stopFlag] { return *stopFlag != 0; };
+    return [&stop = m_stop] { return stop.Requested(); };
   }
 
-  const volatile LONG* m_stopFlag;
+  const CWorkerThread::StopToken& m_stop;
 };
 
 }  // namespace
 
-void RunChangeApplier(CDriveWatcher& watcher, const volatile LONG* stopFlag, ApplierStatistics* statistics) {
+void RunChangeApplier(CDriveWatcher& watcher, const CWorkerThread::StopToken& stop, ApplierStatistics* statistics) {
   Win32PathEnvironment environment;
-  StoreChanges store(stopFlag);
+  StoreChanges store(stop);
   ChangeRecord record;
-  while (!*stopFlag) {
+  while (!stop.Requested()) {
     if (!watcher.PopChange(record)) {
-      // Woken as soon as a change is queued; the time-out only re-checks the stop flag.
+      // Woken as soon as a change is queued; the time-out only re-checks the stop.
       watcher.WaitForChange(kIdleWaitMs);
       continue;
     }

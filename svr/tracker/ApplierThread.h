@@ -9,6 +9,7 @@
 
 #include "ChangeApplier.h"
 #include "DriveWatcher.h"
+#include "WorkerThread.h"
 
 namespace pelko {
 
@@ -17,8 +18,10 @@ struct ApplierStatistics {
   std::uint64_t skipped = 0;  // ignored places and records that change no label
 };
 
-// Runs until *stopFlag is non-zero (checked between records and during a
-// long folder walk), then stops the watcher. The record in hand is finished.
-void RunChangeApplier(CDriveWatcher& watcher, const volatile LONG* stopFlag, ApplierStatistics* statistics = nullptr);
+// The applier thread's body: runs until the stop is asked (checked between
+// records and during a long folder walk), then stops the watcher. The
+// record in hand is finished.
+void RunChangeApplier(CDriveWatcher& watcher, const CWorkerThread::StopToken& stop,
+                      ApplierStatistics* statistics = nullptr);
 
 }  // namespace pelko

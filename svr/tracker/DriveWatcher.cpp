@@ -4,11 +4,13 @@
 #include <deque>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "NotificationDecoder.h"
 #include "PathCompare.h"
+#include "TickClock.h"
 #include "UniqueHandle.h"
 #include "Utf16.h"
 
@@ -32,22 +34,6 @@ void EnablePrivilege(const wchar_t* name) {
   AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
 }
 
-// GetTickCount64 is missing on XP: extend the 32-bit tick by its deltas
-// (only the watcher thread calls this).
-class MonotonicClock {
- public:
-  std::uint64_t NowMs() {
-    const DWORD tick = GetTickCount();
-    m_now += tick - m_lastTick;
-    m_lastTick = tick;
-    return m_now;
-  }
-
- private:
-  DWORD m_lastTick = GetTickCount();
-  std::uint64_t m_now = 0;
-};
-
 }  // namespace
 
 // One armed request on one root. Its address is the completion key; it is
@@ -70,7 +56,6 @@ struct RootState {
 };
 
 struct CDriveWatcher::Shared {
-  std::atomic<bool> running{true};
   unique_handle port;
   unique_handle changeEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 
@@ -82,6 +67,7 @@ struct CDriveWatcher::Shared {
   std::deque<ChangeRecord> queue;
 
   // The watcher thread's own.
+  std::optional<CWorkerThread::StopToken> stop;
   std::list<RootState> roots;
   std::list<std::unique_ptr<WatchRecord>> retired;  // closed at shutdown, their last packet not yet seen
   MonotonicClock clock;
@@ -92,7 +78,8 @@ struct CDriveWatcher::Shared {
   std::atomic<std::uint64_t> primedFolders{0}, primingMs{0};
 
   void Wake() { PostQueuedCompletionStatus(port.get(), 0, kWakeKey, nullptr); }
-  void Run();
+  bool Stopping() const { return stop->Requested(); }
+  void Run(const CWorkerThread::StopToken& stopToken);
   void TakeNewRoots(std::uint64_t nowMs);
   void RescanDrives(std::uint64_t nowMs);
   void ServiceTimers(std::uint64_t nowMs);
@@ -117,29 +104,17 @@ CDriveWatcher::CDriveWatcher() : m_shared(std::make_shared<Shared>()) {
 
 CDriveWatcher::~CDriveWatcher() { Stop(); }
 
-DWORD WINAPI CDriveWatcher::WatchThreadProc(void* parameter) {
-  std::unique_ptr<std::shared_ptr<Shared>> shared(static_cast<std::shared_ptr<Shared>*>(parameter));
-  (*shared)->Run();
-  return 0;
-}
-
 bool CDriveWatcher::EnsureThread() {
   std::lock_guard lock(m_threadLock);
-  if (m_hThread) return true;
+  if (m_stopped) return false;
+  if (m_thread.Running()) return true;
   m_shared->port.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
   if (!m_shared->port || !m_shared->changeEvent) return false;
   // The thread owns a reference: its state outlives this object if need be.
-  auto* threadShare = new std::shared_ptr<Shared>(m_shared);
-  m_hThread = CreateThread(nullptr, 0, &CDriveWatcher::WatchThreadProc, threadShare, 0, nullptr);
-  if (!m_hThread) {
-    delete threadShare;
-    return false;
-  }
-  return true;
+  return m_thread.Start([shared = m_shared](const CWorkerThread::StopToken& stop) { shared->Run(stop); });
 }
 
 bool CDriveWatcher::AddRoot(const std::wstring& root) {
-  if (!m_shared->running) return false;
   {
     std::lock_guard lock(m_shared->lockRoots);
     m_shared->newRoots.push_back(root);
@@ -174,23 +149,17 @@ void CDriveWatcher::WaitForChange(DWORD timeoutMs) {
 }
 
 void CDriveWatcher::Stop() {
-  m_shared->running = false;
-  HANDLE thread = nullptr;
-  {
-    std::lock_guard lock(m_threadLock);
-    thread = std::exchange(m_hThread, nullptr);
-  }
-  if (!thread) return;
+  // Held throughout: a second caller (the destructor) waits until the first
+  // is done with the thread.
+  std::lock_guard lock(m_threadLock);
+  if (std::exchange(m_stopped, true)) return;
+  m_thread.RequestStop();
   m_shared->Wake();
   // The thread keeps its state alive itself: not waiting longer is safe.
-  WaitForSingleObject(thread, kStopWaitMs);
-  CloseHandle(thread);
+  m_thread.Stop(kStopWaitMs);
 }
 
-bool CDriveWatcher::ThreadRunning() const {
-  std::lock_guard lock(m_threadLock);
-  return m_hThread && WaitForSingleObject(m_hThread, 0) == WAIT_TIMEOUT;
-}
+bool CDriveWatcher::ThreadRunning() const { return m_thread.Running(); }
 
 CDriveWatcher::Statistics CDriveWatcher::GetStatistics() const {
   Statistics statistics;
@@ -204,8 +173,9 @@ CDriveWatcher::Statistics CDriveWatcher::GetStatistics() const {
   return statistics;
 }
 
-void CDriveWatcher::Shared::Run() {
-  while (running) {
+void CDriveWatcher::Shared::Run(const CWorkerThread::StopToken& stopToken) {
+  stop.emplace(stopToken);
+  while (!Stopping()) {
     const std::uint64_t now = clock.NowMs();
     TakeNewRoots(now);
     ServiceTimers(now);
@@ -220,7 +190,7 @@ void CDriveWatcher::Shared::Run() {
         if (root.watch.get() == reinterpret_cast<WatchRecord*>(key)) root.watch->requestOutstanding = false;
       }
     }
-    if (!running) break;
+    if (Stopping()) break;
     if (!overlapped) {
       // A time-out or a wake-up packet: the next pass sorts it out. A port
       // that fails outright must not make the thread spin.
@@ -392,7 +362,7 @@ void CDriveWatcher::Shared::Queue(std::vector<ChangeRecord>& changes) {
 
 void CDriveWatcher::Shared::Prime(const std::wstring& folder) {
   PrimingCost cost;
-  PrimeWineWatch(folder, cost, [this] { return !running; });
+  PrimeWineWatch(folder, cost, [this] { return Stopping(); });
   primedFolders += cost.folders;
   primingMs += cost.milliseconds;
 }

@@ -19,6 +19,7 @@
 
 #include "ChangeRecord.h"
 #include "WineQuirks.h"
+#include "WorkerThread.h"
 
 namespace pelko {
 
@@ -57,8 +58,9 @@ class CDriveWatcher {
   // Waits at most timeoutMs for a change to be queued.
   void WaitForChange(DWORD timeoutMs);
 
-  // Ends the thread and waits for it (at most kStopWaitMs). A rename whose
-  // new name has not come yet is queued as a removal first.
+  // Ends the thread and waits for it (at most kStopWaitMs); the watcher
+  // takes no roots after. A rename whose new name has not come yet is
+  // queued as a removal first.
   void Stop();
 
   Statistics GetStatistics() const;
@@ -67,12 +69,12 @@ class CDriveWatcher {
 
  private:
   struct Shared;
-  static DWORD WINAPI WatchThreadProc(void* shared);
   bool EnsureThread();
 
   std::shared_ptr<Shared> m_shared;
-  mutable std::mutex m_threadLock;  // Stop may come from the applier and from the destructor
-  HANDLE m_hThread = nullptr;
+  std::mutex m_threadLock;  // Stop may come from the applier and from the destructor
+  bool m_stopped = false;
+  CWorkerThread m_thread;
 };
 
 }  // namespace pelko

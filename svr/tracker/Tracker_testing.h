@@ -12,7 +12,7 @@
 
 #include "ChangeRecord.h"
 #include "IgnoredPath.h"
-#include "LabelFile_testing.h"
+#include "LabelFileCodec_testing.h"
 #include "PathCompare.h"
 
 namespace pelko {

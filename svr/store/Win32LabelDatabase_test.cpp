@@ -1,7 +1,7 @@
 // labels.lst on a real (Wine) disk: the exact bytes, the atomic replace, and
 // what happens to damaged, held and linked files.
 
-#include "LabelDatabaseFile.h"
+#include "Win32LabelDatabase.h"
 
 #include <windows.h>
 
@@ -10,7 +10,7 @@
 #include <regex>
 #include <thread>
 
-#include "LabelTable.h"
+#include "LabelStore.h"
 #include "UniqueHandle.h"
 #include "Utf16.h"
 #include "WineTestSupport.h"
@@ -27,7 +27,7 @@ class DatabaseFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     base = MakeScratchFolder(L"database-file-test");
-    database = std::make_unique<LabelDatabaseFile>(base);
+    database = std::make_unique<Win32LabelDatabase>(base);
     store.SetDatabase(database.get());
   }
 
@@ -50,7 +50,7 @@ class DatabaseFileTest : public ::testing::Test {
   }
 
   std::wstring base;
-  std::unique_ptr<LabelDatabaseFile> database;
+  std::unique_ptr<Win32LabelDatabase> database;
   CLabelStore store;
 };
 
@@ -73,7 +73,7 @@ TEST_F(DatabaseFileTest, AFailedSaveLeavesThePreviousFileWholeAndTriesAgainLater
   ASSERT_TRUE(store.Save());
   const std::string saved = ReadWholeFile(database->FilePath());
 
-  using Step = LabelDatabaseFile::Step;
+  using Step = Win32LabelDatabase::Step;
   for (Step step : {Step::CreateTemporary, Step::Write, Step::Flush, Step::Replace}) {
     SCOPED_TRACE(static_cast<int>(step));
     store.SetLabel(u"C:\\b.txt", 2 + static_cast<int>(step));
@@ -190,7 +190,7 @@ TEST_F(DatabaseFileTest, NothingIsReadOrWrittenThroughALinkedFolder) {
   // file itself, so that half cannot be seen here.)
   const std::wstring target = elsewhere + L"\\target.lst";
   ASSERT_TRUE(WriteWholeFile(target, testing::WorkedExampleLabelFile()));
-  LabelDatabaseFile other(MakeScratchFolder(L"database-file-test-other"));
+  Win32LabelDatabase other(MakeScratchFolder(L"database-file-test-other"));
   CLabelStore linkedFileStore(nullptr, &other);
   ASSERT_TRUE(linkedFileStore.Save());  // creates the folders
   ASSERT_TRUE(DeleteFileW(other.FilePath().c_str()));

@@ -16,15 +16,15 @@
 
 namespace pelko {
 
-class LabelDatabaseFile final : public ILabelDatabase {
+class Win32LabelDatabase final : public ILabelDatabase {
  public:
   // The database of base + "\Norvane\Pelko Labels". base itself is trusted
   // (the system's application-data folder, or a test's scratch folder).
-  explicit LabelDatabaseFile(std::wstring base);
+  explicit Win32LabelDatabase(std::wstring base);
 
   // The database in the machine-wide application-data folder; nothing when
   // the system cannot name that folder.
-  static std::unique_ptr<LabelDatabaseFile> ForProductDataFolder();
+  static std::unique_ptr<Win32LabelDatabase> ForProductDataFolder();
 
   const std::wstring& Folder() const { return m_folder; }
   const std::wstring& FilePath() const { return m_file; }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FileSystem.h"
-#include "LabelTable.h"
+#include "LabelStore.h"
 
 namespace pelko {
 

@@ -1,4 +1,4 @@
-#include "LabelTable.h"
+#include "LabelStore.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "LabelFile_testing.h"
-#include "LabelTable_testing.h"
+#include "LabelFileCodec_testing.h"
+#include "LabelStore_testing.h"
 
 namespace pelko {
 namespace {

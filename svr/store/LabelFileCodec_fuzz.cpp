@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "LabelFile.h"
-#include "LabelTable.h"
+#include "LabelFileCodec.h"
+#include "LabelStore.h"
 
 using namespace pelko;
 

@@ -1,7 +1,8 @@
 #pragma once
-// The one path comparison of the label store: code unit by code unit after
-// folding ASCII A-Z to a-z, as unsigned 16-bit numbers. Nothing else is
-// folded, so "Ä" and "ä" differ, and "\" (0x5C) sorts before every letter:
+// The one path comparison of the label service, shared with the extension's
+// answer cache and the switch parser: code unit by code unit after folding
+// ASCII A-Z to a-z, as unsigned 16-bit numbers. Nothing else is folded, so
+// "Ä" and "ä" differ, and "\" (0x5C) sorts before every letter:
 // C:\a\b < C:\a_b < C:\ab.
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "LabelFile.h"
+#include "LabelFileCodec.h"
 
 #include <algorithm>
 #include <cstring>

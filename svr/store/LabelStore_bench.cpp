@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "LabelTable.h"
+#include "LabelStore.h"
 
 using namespace pelko;
 

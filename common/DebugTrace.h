@@ -1,7 +1,7 @@
 #pragma once
-// The service's debug trace sink. As shipped no sink is installed and every
-// line is dropped before it is formatted; tests and debugging sessions
-// install one to see the lines.
+// The debug trace sink the label store and the change tracker write to. As
+// shipped no sink is installed and every line is dropped before it is
+// formatted; tests and debugging sessions install one to see the lines.
 
 #include <initializer_list>
 #include <string>

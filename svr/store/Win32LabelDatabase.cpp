@@ -1,4 +1,4 @@
-#include "LabelDatabaseFile.h"
+#include "Win32LabelDatabase.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -45,7 +45,7 @@ std::wstring TimeStamp() {
 
 }  // namespace
 
-LabelDatabaseFile::LabelDatabaseFile(std::wstring base) : m_base(std::move(base)) {
+Win32LabelDatabase::Win32LabelDatabase(std::wstring base) : m_base(std::move(base)) {
   if (!m_base.empty() && m_base.back() == L'\\') m_base.pop_back();
   m_vendorFolder = m_base + L"\\" + kVendorSubfolder;
   m_folder = m_base + L"\\" + kProductDataSubfolder;
@@ -53,13 +53,13 @@ LabelDatabaseFile::LabelDatabaseFile(std::wstring base) : m_base(std::move(base)
   m_temporary = m_file + kTemporarySuffix;
 }
 
-std::unique_ptr<LabelDatabaseFile> LabelDatabaseFile::ForProductDataFolder() {
+std::unique_ptr<Win32LabelDatabase> Win32LabelDatabase::ForProductDataFolder() {
   auto base = CommonAppDataFolder();
   if (!base) return nullptr;
-  return std::make_unique<LabelDatabaseFile>(std::move(*base));
+  return std::make_unique<Win32LabelDatabase>(std::move(*base));
 }
 
-bool LabelDatabaseFile::Fail(const wchar_t* what, const std::wstring& path, unsigned long error) {
+bool Win32LabelDatabase::Fail(const wchar_t* what, const std::wstring& path, unsigned long error) {
   wchar_t code[16];
   swprintf(code, 16, L"%lu", error);
   m_lastError = ToU16(std::wstring(what) + L" " + path + L" (error " + code + L")");
@@ -69,7 +69,7 @@ bool LabelDatabaseFile::Fail(const wchar_t* what, const std::wstring& path, unsi
 
 // Both folders below the trusted base must be real folders, not links: a
 // user who plants a junction there must not steer the service's writes.
-bool LabelDatabaseFile::CheckNoLinks(bool createMissing) {
+bool Win32LabelDatabase::CheckNoLinks(bool createMissing) {
   for (const std::wstring* folder : {&m_vendorFolder, &m_folder}) {
     DWORD attributes = GetFileAttributesW(folder->c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES && createMissing) {
@@ -83,7 +83,7 @@ bool LabelDatabaseFile::CheckNoLinks(bool createMissing) {
   return true;
 }
 
-ILabelDatabase::ReadOutcome LabelDatabaseFile::Read(std::vector<std::uint8_t>& contents) {
+ILabelDatabase::ReadOutcome Win32LabelDatabase::Read(std::vector<std::uint8_t>& contents) {
   contents.clear();
   const DWORD fileAttributes = GetFileAttributesW(m_file.c_str());
   if (fileAttributes == INVALID_FILE_ATTRIBUTES && IsMissingError(GetLastError())) return ReadOutcome::Missing;
@@ -138,7 +138,7 @@ ILabelDatabase::ReadOutcome LabelDatabaseFile::Read(std::vector<std::uint8_t>& c
   }
 }
 
-bool LabelDatabaseFile::Replace(const std::function<bool(const ByteSink&)>& produce) {
+bool Win32LabelDatabase::Replace(const std::function<bool(const ByteSink&)>& produce) {
   if (!CheckNoLinks(/*createMissing=*/true)) return false;
 
   // One fixed temporary name: a leftover from a crash is removed (the link
@@ -183,7 +183,7 @@ bool LabelDatabaseFile::Replace(const std::function<bool(const ByteSink&)>& prod
   return true;
 }
 
-std::optional<std::u16string> LabelDatabaseFile::SetAside(bool keepOriginal) {
+std::optional<std::u16string> Win32LabelDatabase::SetAside(bool keepOriginal) {
   if (!CheckNoLinks(/*createMissing=*/false)) return std::nullopt;
   if (GetFileAttributesW(m_file.c_str()) == INVALID_FILE_ATTRIBUTES && IsMissingError(GetLastError())) {
     return std::u16string();  // someone removed it: nothing left to keep

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "LabelFile.h"
-#include "LabelTable.h"
+#include "LabelFileCodec.h"
+#include "LabelStore.h"
 
 namespace pelko {
 

@@ -1,4 +1,4 @@
-#include "LabelTable.h"
+#include "LabelStore.h"
 
 #include "DebugTrace.h"
 

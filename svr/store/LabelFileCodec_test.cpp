@@ -1,11 +1,11 @@
-#include "LabelFile.h"
+#include "LabelFileCodec.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "LabelFile_testing.h"
+#include "LabelFileCodec_testing.h"
 
 namespace pelko {
 namespace {
