@@ -236,16 +236,16 @@ TEST_F(LabelUtilClient, AVBScriptClientSetsReadsListsAndClears) {
       "o.IsNewVersionNotified = True\r\n"
       "WScript.Echo \"notified \" & o.IsNewVersionNotified\r\n";
   ASSERT_TRUE(WriteWholeFile(L"C:\\labels.vbs", script));
-  ASSERT_EQ(RunCommand(L"cmd.exe /c cscript.exe //nologo C:\\labels.vbs > C:\\labels.out 2>&1", 60000), 0u);
-  const std::string output = ReadWholeFile(L"C:\\labels.out");
-  EXPECT_EQ(output,
-            "empty 0 True True\r\n"
-            "label 1 Long\r\n"
-            "all 2 C:\\A.txt=1 C:\\b.txt=2\r\n"
-            "none 0 -1 -1\r\n"
-            "cleared 0\r\n"
-            "notified False\r\n"
-            "notified True\r\n");
+  const CapturedRun run = RunCapturingOutput(L"cscript.exe //nologo C:\\labels.vbs", 60000);
+  ASSERT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_EQ(run.output,
+            "empty 0 True True\n"
+            "label 1 Long\n"
+            "all 2 C:\\A.txt=1 C:\\b.txt=2\n"
+            "none 0 -1 -1\n"
+            "cleared 0\n"
+            "notified False\n"
+            "notified True\n");
 }
 
 // The class can be the inner object of an aggregate (in-process only).

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "TestDiagnostics.h"
 #include "Utf16.h"
 #include "WineTestSupport.h"
 
@@ -36,14 +37,7 @@ std::vector<ChangeRecord> Collect(CDriveWatcher& watcher, std::size_t want, DWOR
   return records;
 }
 
-bool WaitUntil(const auto& done, DWORD timeoutMs = 15000) {
-  const DWORD started = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - started > timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
-}
+bool WaitUntil(const auto& done) { return testing::WaitUntil(15000, done); }
 
 TEST(DriveWatcher, ReportsEveryChangeOfABurstInOrder) {
   const std::wstring folder = MakeScratchFolder(L"burst");

@@ -8,7 +8,9 @@
 #include <mutex>
 #include <vector>
 
+#include "TickClock.h"
 #include "UniqueHandle.h"
+#include "WorkerThread.h"
 
 namespace pelko::testing {
 namespace {
@@ -36,7 +38,7 @@ struct WatchState {
   std::string testName;
   ULONGLONG testStartedMs = 0;
   DWORD budgetMs = 0;  // 0: no test running
-  unique_handle thread;
+  CWorkerThread watchdog;
 };
 
 WatchState& State() {
@@ -167,9 +169,8 @@ void PrintStacks(DWORD stuckProcessId) {
   for (;;) Sleep(INFINITE);
 }
 
-DWORD WINAPI WatchdogThreadProc(void*) {
-  for (;;) {
-    Sleep(kWatchdogTickMs);
+void Watch(const CWorkerThread::StopToken& stop) {
+  while (!stop.WaitFor(kWatchdogTickMs)) {
     std::string why;
     {
       WatchState& state = State();
@@ -193,16 +194,11 @@ DWORD WINAPI WatchdogThreadProc(void*) {
 }  // namespace
 
 ULONGLONG TickNowMs() {
-  // GetTickCount64 is missing on XP; a test process lives far less than 49 days.
-  static const DWORD first = GetTickCount();
+  // One clock for every thread of the test process.
   static std::mutex lock;
-  static ULONGLONG wraps = 0;
-  static DWORD last = first;
+  static MonotonicClock clock;
   std::lock_guard guard(lock);
-  const DWORD now = GetTickCount();
-  if (now < last) wraps += 0x100000000ull;
-  last = now;
-  return wraps + now - first;
+  return clock.NowMs();
 }
 
 WaitScope::WaitScope(std::wstring what, DWORD boundMs) {
@@ -234,8 +230,9 @@ void WatchTest(const std::string& testName, DWORD budgetMs) {
   state.testName = testName;
   state.testStartedMs = TickNowMs();
   state.budgetMs = budgetMs;
-  if (!state.thread) state.thread.reset(CreateThread(nullptr, 0, &WatchdogThreadProc, nullptr, 0, nullptr));
-  if (!state.thread) Say("watchdog: could not start, error " + ErrorText(GetLastError()));
+  if (!state.watchdog.Running() && !state.watchdog.Start(&Watch)) {
+    Say("watchdog: could not start, error " + ErrorText(GetLastError()));
+  }
 }
 
 void TestEnded() {
