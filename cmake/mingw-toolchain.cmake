@@ -17,7 +17,3 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
-# Line tables only: backtraces still name functions, files and lines, and
-# the Windows builds take about a third less time than with full -g.
-set(CMAKE_C_FLAGS_RELWITHDEBINFO_INIT   "-O2 -g1 -DNDEBUG")
-set(CMAKE_CXX_FLAGS_RELWITHDEBINFO_INIT "-O2 -g1 -DNDEBUG")

@@ -158,7 +158,7 @@ TEST(Registration, ARefusedServiceIsShownAndItsReasonIsTheExitCode) {
     ASSERT_TRUE(twin) << GetLastError();
   }
   EXPECT_EQ(RunInstalled(L"/Service"), static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DUPLICATE_SERVICE_NAME)));
-  EXPECT_EQ(ObservedLines(L".messages"), std::vector<std::wstring>{L"[PelkoLabelSvr] Could not create service"});
+  EXPECT_EQ(ObservedLines(L".messages"), std::vector<std::wstring>{L"[PelkoLabelSvr] Could not start service"});
   EXPECT_EQ(ServiceState(), 0u);
   EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClsidKey)) << "the steps after the refused one ran";
 }

@@ -74,7 +74,7 @@ HRESULT CPelkoLabelSvrModule::InstallService() {
                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                           SERVICE_ERROR_NORMAL, quoted.c_str(), nullptr, nullptr, L"RPCSS\0",
                                           nullptr, nullptr));
-  if (!service) return Refused(L"Could not create service");
+  if (!service) return Refused(L"Could not start service");
   return S_OK;
 }
 
