@@ -288,8 +288,10 @@ void CDriveWatcher::Shared::OpenRoot(RootState& root, std::uint64_t nowMs) {
   }
   root.watch = std::move(watch);
   root.retryDelayMs = 0;
-  ++armedRoots;
+  // Under Wine the folders that were there before the watch report nothing
+  // until walked once: the root counts as watched after that.
   if (RunningUnderWine()) Prime(root.root);
+  ++armedRoots;
 }
 
 bool CDriveWatcher::Shared::Arm(WatchRecord& watch) {

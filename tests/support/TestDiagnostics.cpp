@@ -69,7 +69,10 @@ std::string ErrorText(DWORD error) {
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
     message.pop_back();
   }
-  return std::to_string(error) + (message.empty() ? "" : " (" + Narrow(message) + ")");
+  // Win32 codes in decimal, as the headers list them; HRESULTs in hex.
+  char code[16];
+  std::snprintf(code, sizeof code, error > 0xFFFF ? "0x%08lX" : "%lu", static_cast<unsigned long>(error));
+  return code + (message.empty() ? std::string() : " (" + Narrow(message) + ")");
 }
 
 std::string Seconds(ULONGLONG ms) {

@@ -29,7 +29,8 @@ class WaitScope {
 // processes alive, and the stacks of stuckProcessId (0: of this process).
 void ReportExpiredWait(const std::wstring& what, DWORD waitedMs, DWORD stuckProcessId = 0);
 
-// A call failed: prints what it was doing and the error code with its text.
+// A call failed: prints what it was doing and the error code (a Win32 code
+// or an HRESULT) with its text.
 void ReportFailedCall(const std::wstring& what, DWORD error);
 
 // Starts the watchdog for the test that begins now: if it still runs after
