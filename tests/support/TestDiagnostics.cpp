@@ -38,11 +38,15 @@ struct WatchState {
   std::string testName;
   ULONGLONG testStartedMs = 0;
   DWORD budgetMs = 0;  // 0: no test running
+  std::mutex clockLock;  // taken after lock, never before it
+  MonotonicClock clock;
   CWorkerThread watchdog;
 };
 
+// Never destroyed, nor anything the watchdog thread uses: the thread may
+// still run while the process ends and its statics go.
 WatchState& State() {
-  static WatchState* state = new WatchState;  // never destroyed: the watchdog thread may outlive main
+  static WatchState* state = new WatchState;
   return *state;
 }
 
@@ -198,10 +202,9 @@ void Watch(const CWorkerThread::StopToken& stop) {
 
 ULONGLONG TickNowMs() {
   // One clock for every thread of the test process.
-  static std::mutex lock;
-  static MonotonicClock clock;
-  std::lock_guard guard(lock);
-  return clock.NowMs();
+  WatchState& state = State();
+  std::lock_guard guard(state.clockLock);
+  return state.clock.NowMs();
 }
 
 WaitScope::WaitScope(std::wstring what, DWORD boundMs) {
@@ -236,6 +239,11 @@ void WatchTest(const std::string& testName, DWORD budgetMs) {
   if (!state.watchdog.Running() && !state.watchdog.Start(&Watch)) {
     Say("watchdog: could not start, error " + ErrorText(GetLastError()));
   }
+}
+
+void StopWatching() {
+  constexpr DWORD kStopBoundMs = 2000;
+  State().watchdog.Stop(kStopBoundMs);
 }
 
 void TestEnded() {

@@ -38,6 +38,8 @@ void ReportFailedCall(const std::wstring& what, DWORD error);
 // the test was and ends the process with a failure exit code.
 void WatchTest(const std::string& testName, DWORD budgetMs);
 void TestEnded();
+// Ends the watchdog before the process ends.
+void StopWatching();
 
 // The test's budget: ctest's time-out (PELKO_TEST_TIMEOUT, seconds) less
 // the time wine-run needs to report and clean up.

@@ -20,5 +20,8 @@ class WatchEachTest : public ::testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::UnitTest::GetInstance()->listeners().Append(new WatchEachTest);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // Not left running while the process ends and the runtime's statics go.
+  pelko::testing::StopWatching();
+  return result;
 }
