@@ -1,0 +1,238 @@
+#include "GridRules.h"
+
+#include "PathCompare.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace pelko::grid {
+namespace {
+
+template <typename T>
+int Sign(T x, T y) noexcept {
+  return x < y ? -1 : (y < x ? 1 : 0);
+}
+
+// The C locale's white space; wcstol skips the same units.
+bool IsSpace(char16_t unit) noexcept { return unit == u' ' || (unit >= u'\t' && unit <= u'\r'); }
+
+bool IsVisible(const std::vector<bool>& visible, int column) noexcept {
+  const auto index = static_cast<std::size_t>(column);
+  return index >= visible.size() || visible[index];
+}
+
+int RestoreOf(const std::vector<int>& restorePositions, int column) noexcept {
+  const auto index = static_cast<std::size_t>(column);
+  return index < restorePositions.size() ? restorePositions[index] : -1;
+}
+
+// The order with every hidden column back at its restore position. Hidden
+// columns without one keep the front; the others go in by rising position,
+// so each lands exactly where it was taken out. The column `asVisible`, if
+// any, counts as visible and `asHidden` as hidden, whatever their flags say.
+std::vector<int> FullOrder(const std::vector<int>& order, const std::vector<bool>& visible,
+                           const std::vector<int>& restorePositions, int asVisible, int asHidden) {
+  const auto hidden = [&](int column) {
+    if (column == asVisible) return false;
+    if (column == asHidden) return true;
+    return !IsVisible(visible, column);
+  };
+  std::vector<int> full;
+  full.reserve(order.size());
+  for (int column : order)
+    if (hidden(column) && RestoreOf(restorePositions, column) < 0) full.push_back(column);
+  const std::size_t pinned = full.size();
+  for (int column : order)
+    if (!hidden(column)) full.push_back(column);
+
+  struct Slot {
+    int restore;
+    std::size_t displayPosition;
+    int column;
+  };
+  std::vector<Slot> slots;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const int restore = RestoreOf(restorePositions, order[i]);
+    if (hidden(order[i]) && restore >= 0) slots.push_back({restore, i, order[i]});
+  }
+  std::sort(slots.begin(), slots.end(), [](const Slot& x, const Slot& y) {
+    return std::pair(x.restore, x.displayPosition) < std::pair(y.restore, y.displayPosition);
+  });
+  for (const Slot& slot : slots) {
+    const std::size_t at = std::clamp(static_cast<std::size_t>(slot.restore), pinned, full.size());
+    full.insert(full.begin() + static_cast<std::ptrdiff_t>(at), slot.column);
+  }
+  return full;
+}
+
+bool IsHighSurrogate(char16_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) noexcept { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+}  // namespace
+
+std::int32_t CellInteger(std::u16string_view text) noexcept {
+  std::size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  const std::int64_t limit = negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
+                                      : std::numeric_limits<std::int32_t>::max();
+  std::int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    magnitude = std::min(magnitude * 10 + (text[i] - u'0'), limit);
+  }
+  return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+int CompareCellTexts(std::u16string_view a, std::u16string_view b, bool numeric) noexcept {
+  if (numeric) return Sign(CellInteger(a), CellInteger(b));
+  // char_traits<char16_t> compares units as the unsigned type they are.
+  return Sign(a.compare(b), 0);
+}
+
+void SortRowOrder(std::vector<int>& rows, const RowText& textOf, bool numeric, bool ascending) {
+  struct Keyed {
+    int row;
+    std::u16string text;
+    std::int32_t value;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(rows.size());
+  for (int row : rows) {
+    std::u16string text = textOf(row);
+    const std::int32_t value = numeric ? CellInteger(text) : 0;
+    keyed.push_back({row, std::move(text), value});
+  }
+  std::stable_sort(keyed.begin(), keyed.end(), [&](const Keyed& x, const Keyed& y) {
+    const int order = numeric ? Sign(x.value, y.value) : CompareCellTexts(x.text, y.text, false);
+    return ascending ? order < 0 : order > 0;
+  });
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].row;
+}
+
+int IncrementalSearch::OnCharacter(char16_t ch, std::uint64_t nowMs, int focusColumn, int focusedRow,
+                                   int rowCount, const RowText& cellText) {
+  if (ch < 0x20 || ch == 0x7F) return -1;
+
+  // A clock that went back is no proof of quick typing: restart.
+  const bool paused = nowMs < m_lastKeyMs || nowMs - m_lastKeyMs >= kPauseMs;
+  if (paused || focusColumn != m_column || focusedRow != m_row) m_text.clear();
+  if (!(m_text.size() == 1 && m_text[0] == ch)) m_text.push_back(ch);
+  m_lastKeyMs = nowMs;
+  m_column = focusColumn;
+
+  int found = -1;
+  if (rowCount > 0) {
+    const std::int64_t first = (focusedRow >= 0 && focusedRow < rowCount) ? focusedRow + 1 : 0;
+    for (std::int64_t k = 0; k < rowCount && found < 0; ++k) {
+      const auto row = static_cast<int>((first + k) % rowCount);
+      if (PrefixAgrees(cellText(row), m_text, m_text.size())) found = row;
+    }
+  }
+  // A miss leaves the focus where it is, so the search stands there and the
+  // next quick key extends the same text.
+  m_row = found >= 0 ? found : focusedRow;
+  return found;
+}
+
+std::optional<std::u16string> BuildClipboardText(const ClipboardSource& source) {
+  if (source.selectedRows.empty()) return std::nullopt;
+
+  std::vector<int> columns;
+  for (int column : source.displayOrder)
+    if (IsVisible(source.visible, column)) columns.push_back(column);
+
+  const bool focusShown = source.focusCell >= 0 &&
+                          std::find(columns.begin(), columns.end(), source.focusCell) != columns.end();
+  if (source.selectedRows.size() == 1 && focusShown) {
+    const int row = source.selectionMark >= 0 ? source.selectionMark : source.selectedRows.front();
+    return source.cellText(row, source.focusCell);
+  }
+
+  std::u16string text;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (i > 0) text += u'\t';
+    const auto column = static_cast<std::size_t>(columns[i]);
+    if (column < source.headings.size()) text += source.headings[column];
+  }
+  for (int row : source.selectedRows) {
+    text += u"\r\n";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      if (i > 0) text += u'\t';
+      text += source.cellText(row, columns[i]);
+    }
+  }
+  return text;
+}
+
+int HideColumn(std::vector<int>& order, const std::vector<bool>& visible,
+               const std::vector<int>& restorePositions, int column) {
+  const auto at = std::find(order.begin(), order.end(), column);
+  if (at == order.end()) return -1;
+  const std::vector<int> full = FullOrder(order, visible, restorePositions, column, -1);
+  const auto restore = static_cast<int>(std::find(full.begin(), full.end(), column) - full.begin());
+  std::rotate(order.begin(), at, at + 1);
+  return restore;
+}
+
+void ShowColumn(std::vector<int>& order, const std::vector<bool>& visible,
+                const std::vector<int>& restorePositions, int column) {
+  const auto at = std::find(order.begin(), order.end(), column);
+  if (at == order.end()) return;
+  const std::vector<int> full = FullOrder(order, visible, restorePositions, -1, column);
+
+  // Its place among the visible columns is all that survives a drag.
+  std::size_t visibleBefore = 0;
+  for (int other : full) {
+    if (other == column) break;
+    if (IsVisible(visible, other)) ++visibleBefore;
+  }
+
+  order.erase(at);
+  // In front of the visible column that follows it; last when none does.
+  std::size_t insertAt = order.size();
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (!IsVisible(visible, order[i])) continue;
+    if (seen++ == visibleBefore) {
+      insertAt = i;
+      break;
+    }
+  }
+  order.insert(order.begin() + static_cast<std::ptrdiff_t>(insertAt), column);
+}
+
+void KeepHiddenColumnsInFront(std::vector<int>& order, const std::vector<bool>& visible) {
+  std::stable_partition(order.begin(), order.end(), [&](int column) { return !IsVisible(visible, column); });
+}
+
+int FocusCellLeft(const std::vector<int>& order, const std::vector<bool>& visible, int focusCell) {
+  if (focusCell < 0 || !IsVisible(visible, focusCell)) return -1;
+  const auto at = std::find(order.begin(), order.end(), focusCell);
+  if (at == order.end()) return -1;
+  for (auto it = at; it != order.begin();) {
+    --it;
+    if (IsVisible(visible, *it)) return *it;
+  }
+  return -1;
+}
+
+int FocusCellRight(const std::vector<int>& order, const std::vector<bool>& visible, int focusCell) {
+  auto from = order.begin();
+  const auto at = focusCell >= 0 ? std::find(order.begin(), order.end(), focusCell) : order.end();
+  if (at != order.end()) from = at + 1;
+  for (auto it = from; it != order.end(); ++it)
+    if (IsVisible(visible, *it)) return *it;
+  return (at != order.end() && IsVisible(visible, focusCell)) ? focusCell : -1;
+}
+
+std::optional<std::u16string> CellTooltipText(std::u16string_view cellText) {
+  if (cellText.empty()) return std::nullopt;
+  std::size_t length = std::min(cellText.size(), kTooltipMaxUnits);
+  if (length < cellText.size() && IsHighSurrogate(cellText[length - 1]) && IsLowSurrogate(cellText[length]))
+    --length;
+  return std::u16string(cellText.substr(0, length));
+}
+
+}  // namespace pelko::grid
