@@ -30,11 +30,13 @@ if(WIN32)
   endif()
 endif()
 
-# pelko_gtest(NAME SOURCES... LIBS... [OWN_PREFIX] [TIMEOUT s])
+# pelko_gtest(NAME SOURCES... LIBS... [OWN_PREFIX] [GUI] [TIMEOUT s])
 #   One GoogleTest executable; each test case becomes a ctest test labelled
 #   native or wine. OWN_PREFIX runs every case in a private Wine prefix.
+#   GUI cases draw windows: each runs under an X server of its own (Xvfb),
+#   labelled gui.
 function(pelko_gtest name)
-  cmake_parse_arguments(ARG "OWN_PREFIX" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_PREFIX;GUI" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT BUILD_TESTING OR PELKO_FUZZ OR PELKO_BENCH)
     return()
   endif()
@@ -51,12 +53,18 @@ function(pelko_gtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
-  set(props LABELS ${PELKO_TEST_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  set(label ${PELKO_TEST_LABEL})
+  set(display)
+  if(ARG_GUI)
+    set(label gui)
+    set(display --gui)
+  endif()
+  set(props LABELS ${label} TIMEOUT ${ARG_TIMEOUT})
   if(WIN32)
     # The launcher tells the test's watchdog the time-out, so that a hung
     # case is reported and ended before ctest would end it unheard.
     set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR
-                 ${CMAKE_SOURCE_DIR}/cmake/wine-run --timeout ${ARG_TIMEOUT} ${PELKO_WINE_ROOT})
+                 ${CMAKE_SOURCE_DIR}/cmake/wine-run --timeout ${ARG_TIMEOUT} ${display} ${PELKO_WINE_ROOT})
   endif()
   if(ARG_OWN_PREFIX)
     list(APPEND props ENVIRONMENT PELKO_WINE_OWN_PREFIX=1)
