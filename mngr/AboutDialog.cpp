@@ -14,6 +14,12 @@ namespace {
 constexpr UINT_PTR kLinkSubclassId = 1;
 constexpr SIZE kBannerSize{360, 96};  // pixels at 96 DPI
 
+bool HighContrastOn() {
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof(contrast);
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) && (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
@@ -59,7 +65,7 @@ void CAboutDialog::OnInitDialog() {
     GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &linkText);
   }
   const int linkHeight = linkText.cy + margin.top / 2;
-  MoveWindow(link, margin.left - 2, rowTop + (okHeight - linkHeight) / 2, linkText.cx + 6, linkHeight, FALSE);
+  MoveWindow(link, margin.left - 2, rowTop + (okHeight - linkHeight) / 2, linkText.cx + 4, linkHeight, FALSE);
   MoveWindow(ok, m_bannerSize.cx - margin.right - okWidth, rowTop, okWidth, okHeight, FALSE);
   SetWindowSubclass(link, &CAboutDialog::LinkProc, kLinkSubclassId, 0);
 
@@ -96,9 +102,12 @@ void CAboutDialog::DrawLink(const DRAWITEMSTRUCT& item) {
   const std::wstring text = WindowText(item.hwndItem);
   scoped_select selected(item.hDC, m_linkFont.get());
   SetBkMode(item.hDC, TRANSPARENT);
-  SetTextColor(item.hDC, (item.itemState & ODS_SELECTED) ? RGB(0, 51, 153) : GetSysColor(COLOR_HOTLIGHT));
+  // The link blue of the system where it is one (high contrast keeps its own).
+  const COLORREF link = HighContrastOn() ? GetSysColor(COLOR_HOTLIGHT) : RGB(0, 102, 204);
+  SetTextColor(item.hDC, (item.itemState & ODS_SELECTED) ? RGB(0, 51, 153) : link);
   RECT textRect = item.rcItem;
-  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &textRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  InflateRect(&textRect, -2, 0);
+  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &textRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) DrawFocusRect(item.hDC, &item.rcItem);
 }
 
@@ -117,7 +126,8 @@ INT_PTR CALLBACK CAboutDialog::DialogProc(HWND dialog, UINT message, WPARAM wPar
     self->m_dialog = dialog;
     SetWindowLongPtrW(dialog, DWLP_USER, lParam);
     self->OnInitDialog();
-    return TRUE;
+    SetFocus(GetDlgItem(dialog, IDOK));
+    return FALSE;  // the focus is set
   }
   auto* self = reinterpret_cast<CAboutDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
   if (!self) return FALSE;

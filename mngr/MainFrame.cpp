@@ -58,14 +58,19 @@ bool CMainFrame::Create(HINSTANCE instance) {
   if (!RegisterClassExW(&windowClass)) return false;
   m_accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
 
-  window_dc screen(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
-  CreateWindowExW(0, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                  MulDiv(kDefaultSize.cx, dpi, 96), MulDiv(kDefaultSize.cy, dpi, 96), nullptr, nullptr, instance, this);
+  // The first run's size: scaled for the DPI, but never beyond most of the work area.
+  const UINT dpi = WindowDpi(nullptr);
+  RECT work{0, 0, 1024, 768};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int width = std::min<int>(ScaleForDpi(kDefaultSize.cx, dpi), (work.right - work.left) * 9 / 10);
+  const int height = std::min<int>(ScaleForDpi(kDefaultSize.cy, dpi), (work.bottom - work.top) * 9 / 10);
+  CreateWindowExW(0, kWindowClass, kTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, width, height,
+                  nullptr, nullptr, instance, this);
   return m_window != nullptr;
 }
 
 void CMainFrame::Show() {
+  OnIdle();  // the buttons' states before the first paint
   int show = SW_SHOW;
   RestoreWindowPlacement(m_window, show);
   ShowWindow(m_window, show);

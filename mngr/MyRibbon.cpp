@@ -93,9 +93,7 @@ int MyRibbon::AddPanel(const std::wstring& caption) {
                                   m_window, nullptr, m_instance, nullptr);
   if (!panel.toolbar || !panel.caption) return -1;
   SendMessageW(panel.toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-  SendMessageW(panel.toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_images));
-  SendMessageW(panel.toolbar, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
-  SendMessageW(panel.caption, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
+  ApplyDpiResources(panel);
   SetWindowSubclass(panel.toolbar, &MyRibbon::ToolbarProc, kToolbarSubclassId, reinterpret_cast<DWORD_PTR>(this));
   m_panels.push_back(std::move(panel));
   return static_cast<int>(m_panels.size()) - 1;
@@ -111,6 +109,7 @@ void MyRibbon::AddButton(int panel, UINT command, const std::wstring& text, int 
   button.fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE;
   button.iString = reinterpret_cast<INT_PTR>(text.c_str());
   SendMessageW(target.toolbar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
+  SendMessageW(target.toolbar, TB_AUTOSIZE, 0, 0);
   target.buttons.push_back({command, tipTitle, tipDescription});
 }
 
@@ -143,20 +142,22 @@ void MyRibbon::ApplyDpiResources() {
       ImageList_AddIcon(images, blank.get());
     }
   }
-  for (const Panel& panel : m_panels) {
-    SendMessageW(panel.toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
-    SendMessageW(panel.toolbar, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
-    SendMessageW(panel.caption, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
-    SendMessageW(panel.toolbar, TB_SETPADDING, 0, MAKELPARAM(ScaleForDpi(12, m_dpi), ScaleForDpi(8, m_dpi)));
-    SendMessageW(panel.toolbar, TB_AUTOSIZE, 0, 0);
-  }
-  if (m_images) ImageList_Destroy(m_images);
+  const HIMAGELIST previous = m_images;
   m_images = images;
+  for (const Panel& panel : m_panels) ApplyDpiResources(panel);
+  if (previous) ImageList_Destroy(previous);
   if (m_window) {
     RECT client{};
     GetClientRect(m_window, &client);
     Layout(client.right);
   }
+}
+
+void MyRibbon::ApplyDpiResources(const Panel& panel) {
+  SendMessageW(panel.toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_images));
+  SendMessageW(panel.toolbar, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
+  SendMessageW(panel.caption, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
+  SendMessageW(panel.toolbar, TB_AUTOSIZE, 0, 0);
 }
 
 void MyRibbon::Layout(int width) {

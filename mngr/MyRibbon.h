@@ -71,6 +71,7 @@ class MyRibbon {
   bool OnToolbarKey(HWND toolbar, UINT key);
   void PaintBackground(HDC dc);
   void ApplyDpiResources();
+  void ApplyDpiResources(const Panel& panel);
   const Button* FindButton(UINT command) const;
   // Every enabled button in order across panels, as (toolbar, index).
   std::vector<std::pair<HWND, int>> EnabledButtons() const;

@@ -11,7 +11,8 @@
 namespace pelko::testing {
 namespace {
 
-constexpr wchar_t kDesktopSize[] = L"1280x900";
+// Room for a main window at 200 %; the launcher's X screen is larger still.
+constexpr wchar_t kDesktopSize[] = L"2000x1400";
 
 // ---- PNG without a compressor: stored deflate blocks are valid zlib data.
 
@@ -108,6 +109,11 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
 
 const std::wstring& TestDesktopName() {
   static const std::wstring name = [] {
+    // Screenshots and rectangles in real pixels, also at 200 %.
+    using SetAwareFn = BOOL(WINAPI*)();
+    if (auto setAware = reinterpret_cast<SetAwareFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDPIAware"))))
+      setAware();
     std::wstring desktop = L"PelkoTest" + std::to_wstring(GetCurrentProcessId());
     // Wine makes a named desktop a virtual desktop of the size kept here.
     HKEY key = nullptr;

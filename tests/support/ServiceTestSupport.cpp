@@ -33,6 +33,12 @@ bool InstallExtension() {
          WriteWholeFile(std::wstring(kInstalledExtension) + L".messages", "");
 }
 
+bool InstallManager() {
+  return CopyIntoInstallFolder(BuildTreeFile(L"mngr\\PelkoLabelMngr.exe"), kInstalledManager) &&
+         WriteWholeFile(std::wstring(kInstalledManager) + L".shell", "") &&
+         WriteWholeFile(std::wstring(kInstalledManager) + L".messages", "");
+}
+
 bool InstallServiceAndExtension() {
   return InstallProgram() && RunInstalled(L"/Service") == 0u && InstallExtension() &&
          RunCommand(L"regsvr32.exe /s \"" + std::wstring(kInstalledExtension) + L"\"") == 0u;

@@ -23,6 +23,7 @@ inline constexpr wchar_t kInstalledExtension[] = L"C:\\Program Files\\Norvane\\P
 // watchdog reports it (the first one starts the service).
 inline constexpr DWORD kComCallBoundMs = 30000;
 
+inline constexpr wchar_t kInstalledManager[] = L"C:\\Program Files\\Norvane\\Pelko Labels\\PelkoLabelMngr.exe";
 inline constexpr wchar_t kConfigFile[] = L"C:\\ProgramData\\Norvane\\Pelko Labels\\PelkoLabelShlCfg.ini";
 
 // Copies PelkoLabelSvr.exe from the build tree (or from source) to the
@@ -34,6 +35,11 @@ bool InstallProgram(const std::wstring& source = {});
 // Copies PelkoLabelShl.dll from the build tree beside the installed service
 // and creates its observer file (.messages), without registering it.
 bool InstallExtension();
+
+// Copies PelkoLabelMngr.exe from the build tree to the install folder and
+// creates its empty observer files (.shell and .messages), so that what it
+// would open and the message boxes it would show are written there.
+bool InstallManager();
 
 // The service installed as a service, the extension installed and
 // registered with regsvr32: what a machine with Pelko Labels has.
