@@ -163,7 +163,6 @@ StartedProgram StartOnTestDesktop(const std::wstring& commandLine, const wchar_t
 }
 
 HWND WaitForTopLevelWindow(const wchar_t* windowClass, const wchar_t* title, DWORD processId, DWORD boundMs) {
-  TestDesktopName();
   HWND window = nullptr;
   WaitUntil(boundMs, [&] {
     WindowSearch search{windowClass, title, processId, {}};
@@ -175,7 +174,6 @@ HWND WaitForTopLevelWindow(const wchar_t* windowClass, const wchar_t* title, DWO
 }
 
 std::vector<HWND> TopLevelWindowsOf(DWORD processId) {
-  TestDesktopName();
   WindowSearch search{nullptr, nullptr, processId, {}};
   EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;

@@ -42,11 +42,12 @@ class StartedProgram {
 // applicationName null: the program is the command line's first token.
 StartedProgram StartOnTestDesktop(const std::wstring& commandLine, const wchar_t* applicationName = nullptr);
 
-// A visible top-level window of the test desktop with this class (null:
+// A visible top-level window of the thread's desktop (the test desktop
+// once TestDesktopName was called) with this class (null:
 // any) and title (null: any), owned by processId (0: any), waited for up
 // to boundMs.
 HWND WaitForTopLevelWindow(const wchar_t* windowClass, const wchar_t* title, DWORD processId, DWORD boundMs);
-// Every visible top-level window of processId.
+// Every visible top-level window of processId on the thread's desktop.
 std::vector<HWND> TopLevelWindowsOf(DWORD processId);
 std::wstring WindowClassOf(HWND window);
 std::wstring WindowTextOf(HWND window);
