@@ -11,9 +11,6 @@
 namespace pelko::testing {
 namespace {
 
-// Room for a main window at 200 %; the launcher's X screen is larger still.
-constexpr wchar_t kDesktopSize[] = L"2000x1400";
-
 // ---- PNG without a compressor: stored deflate blocks are valid zlib data.
 
 DWORD Crc32(const unsigned char* data, std::size_t size, DWORD crc = 0) {
@@ -114,18 +111,11 @@ const std::wstring& TestDesktopName() {
     if (auto setAware = reinterpret_cast<SetAwareFn>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDPIAware"))))
       setAware();
-    std::wstring desktop = L"PelkoTest" + std::to_wstring(GetCurrentProcessId());
-    // Wine makes a named desktop a virtual desktop of the size kept here.
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) == ERROR_SUCCESS) {
-      RegSetValueExW(key, desktop.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(kDesktopSize), sizeof(kDesktopSize));
-      RegCloseKey(key);
-    }
-    HDESK handle = CreateDesktopW(desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    if (!handle || !SetThreadDesktop(handle)) ReportFailedCall(L"CreateDesktopW/SetThreadDesktop " + desktop, GetLastError());
-    // The desktop stays for the whole test process.
-    return desktop;
+    // wine-run --gui starts the test program on a desktop of its own (see
+    // TestMain); run by hand, it uses the one it started on.
+    wchar_t current[128] = {};
+    GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, current, sizeof(current), nullptr);
+    return std::wstring(current);
   }();
   return name;
 }

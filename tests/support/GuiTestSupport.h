@@ -15,9 +15,9 @@
 
 namespace pelko::testing {
 
-// The desktop this test process draws on, made on first use and set as the
-// calling thread's desktop (call it before the thread makes a window).
-// Programs started with StartOnTestDesktop share it.
+// The desktop this test process draws on: under wine-run --gui a Wine
+// virtual desktop of its own. Programs started with StartOnTestDesktop share
+// it. The first call also makes the process DPI aware (real pixels at 200 %).
 const std::wstring& TestDesktopName();
 
 // A process started on the test desktop; ended (if still running) when this goes.
