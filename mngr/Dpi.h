@@ -8,8 +8,6 @@
 
 namespace pelko {
 
-using unique_hfont = unique_any<handle_traits::null_invalid<HFONT, &handle_traits::DeleteGdiObject>>;
-
 UINT WindowDpi(HWND window);
 inline int ScaleForDpi(int value, UINT dpi) { return MulDiv(value, static_cast<int>(dpi), 96); }
 

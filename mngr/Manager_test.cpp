@@ -185,7 +185,7 @@ TEST_F(ManagerTest, MainWindowShowsRibbonEmptyGridAndStatusHint) {
   EXPECT_EQ(HeaderItemText(header, 2), L"Path");
   EXPECT_EQ(SendMessageW(parts.list, LVM_GETCOLUMNWIDTH, 0, 0), 0) << "the first column is hidden";
 
-  EXPECT_GT(RibbonPixels(frame), 10000) << "the ribbon is drawn in its panel colour";
+  EXPECT_TRUE(WaitUntil(5000, [&] { return RibbonPixels(frame) > 10000; })) << "the ribbon is drawn in its panel colour";
   EXPECT_FALSE(SaveScreenshot(frame, "manager-main-100").empty());
   EXPECT_EQ(WindowTextOf(frame), kTitle);
   EXPECT_EQ(Close(frame, manager), 0u);
@@ -283,7 +283,8 @@ TEST_F(ManagerTest, AboutCommandLinesShowOnlyTheAboutBoxAndEndAfterOk) {
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(WindowTextOf(ok), L"OK");
     EXPECT_EQ(WindowTextOf(GetDlgItem(about, 1002)), L"Check product updates");
-    EXPECT_GT(PixelsOfColor(GetDlgItem(about, 1002), RGB(0, 102, 204)), 30) << "the link is drawn in link blue";
+    // Once painted, the link is drawn in link blue.
+    EXPECT_TRUE(WaitUntil(5000, [&] { return PixelsOfColor(GetDlgItem(about, 1002), RGB(0, 102, 204)) > 30; }));
     if (!screenshotTaken) screenshotTaken = !SaveScreenshot(about, "about-dialog-100").empty();
     PostMessageW(ok, BM_CLICK, 0, 0);
     EXPECT_EQ(manager.WaitForExit(15000), 0u);
@@ -406,7 +407,7 @@ TEST_F(ManagerTest, At200PercentTheRibbonAndTheAboutBoxScale) {
   rect.Read(&button, sizeof(button));
   EXPECT_GE(button.bottom - button.top, 64 + 20) << "64-pixel pictures with their text below";
   EXPECT_FALSE(SendMessageW(parts.toolbars[0], TB_ISBUTTONENABLED, kIdOpen, 0));
-  EXPECT_GT(RibbonPixels(frame), 4 * 10000);
+  EXPECT_TRUE(WaitUntil(5000, [&] { return RibbonPixels(frame) > 4 * 10000; }));
   EXPECT_FALSE(SaveScreenshot(frame, "manager-main-200").empty());
 
   PostMessageW(frame, WM_COMMAND, kIdAbout, 0);

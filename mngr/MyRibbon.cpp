@@ -16,10 +16,8 @@ constexpr int kPanelGap = 6;
 constexpr int kPanelPadding = 4;
 constexpr int kImageSize = 32;
 
-using unique_brush = unique_any<handle_traits::null_invalid<HBRUSH, &handle_traits::DeleteGdiObject>>;
-
 void FillColor(HDC dc, const RECT& rect, COLORREF color) {
-  unique_brush brush(CreateSolidBrush(color));
+  unique_hbrush brush(CreateSolidBrush(color));
   if (brush) FillRect(dc, &rect, brush.get());
 }
 
@@ -37,10 +35,7 @@ SIZE TextExtent(HWND window, HFONT font, const std::wstring& text) {
 
 }  // namespace
 
-MyRibbon::~MyRibbon() {
-  if (m_images) ImageList_Destroy(m_images);
-  if (m_panelBrush) DeleteObject(m_panelBrush);
-}
+MyRibbon::~MyRibbon() = default;
 
 bool MyRibbon::Create(HWND frame, HINSTANCE instance, UINT dpi) {
   m_frame = frame;
@@ -57,7 +52,7 @@ bool MyRibbon::Create(HWND frame, HINSTANCE instance, UINT dpi) {
   m_window = CreateWindowExW(WS_EX_CONTROLPARENT, kRibbonClass, L"Ribbon", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0,
                              0, frame, nullptr, instance, this);
   if (!m_window) return false;
-  m_panelBrush = CreateSolidBrush(kPanelColor);
+  m_panelBrush.reset(CreateSolidBrush(kPanelColor));
   m_tabs = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_FOCUSNEVER, 0, 0, 0, 0,
                            m_window, nullptr, instance, nullptr);
   if (!m_tabs) return false;
@@ -132,20 +127,20 @@ void MyRibbon::ApplyDpiResources() {
 
   // The pictures are drawn at 16 to 64 pixels; the icon nearest the size wins.
   const int size = ScaleForDpi(kImageSize, m_dpi);
-  HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, m_imageCount, 0);
+  unique_himagelist images(ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, m_imageCount, 0));
   for (int index = 0; images && index < m_imageCount; ++index) {
     unique_hicon icon(static_cast<HICON>(
         LoadImageW(m_instance, MAKEINTRESOURCEW(m_firstImageId + index), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
-    if (!icon || ImageList_AddIcon(images, icon.get()) < 0) {
-      // Keep the strip's indices right even without a picture.
-      unique_hicon blank(CreateIcon(m_instance, 1, 1, 1, 1, nullptr, nullptr));
-      ImageList_AddIcon(images, blank.get());
+    if (!icon || ImageList_AddIcon(images.get(), icon.get()) < 0) {
+      // A blank keeps the strip's indices right without the picture.
+      unique_hbitmap blank(CreateBitmap(size, size, 1, 32, nullptr));
+      ImageList_Add(images.get(), blank.get(), nullptr);
     }
   }
-  const HIMAGELIST previous = m_images;
-  m_images = images;
+  // The toolbars take the new list before the old one goes.
+  unique_himagelist previous = std::move(m_images);
+  m_images = std::move(images);
   for (const Panel& panel : m_panels) ApplyDpiResources(panel);
-  if (previous) ImageList_Destroy(previous);
   if (m_window) {
     RECT client{};
     GetClientRect(m_window, &client);
@@ -154,7 +149,7 @@ void MyRibbon::ApplyDpiResources() {
 }
 
 void MyRibbon::ApplyDpiResources(const Panel& panel) {
-  SendMessageW(panel.toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_images));
+  SendMessageW(panel.toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(m_images.get()));
   SendMessageW(panel.toolbar, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
   SendMessageW(panel.caption, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
   SendMessageW(panel.toolbar, TB_AUTOSIZE, 0, 0);
@@ -381,7 +376,7 @@ LRESULT MyRibbon::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       const auto dc = reinterpret_cast<HDC>(wParam);
       SetTextColor(dc, kCaptionColor);
       SetBkColor(dc, kPanelColor);
-      return reinterpret_cast<LRESULT>(m_panelBrush);
+      return reinterpret_cast<LRESULT>(m_panelBrush.get());
     }
     case WM_CONTEXTMENU:
       return 0;  // no customisation menu

@@ -18,6 +18,8 @@
 
 namespace pelko {
 
+using unique_himagelist = unique_any<handle_traits::null_invalid<HIMAGELIST, &ImageList_Destroy>>;
+
 class MyRibbon {
  public:
   MyRibbon() = default;
@@ -89,9 +91,9 @@ class MyRibbon {
   int m_firstImageId = 0;
   int m_imageCount = 0;
   std::vector<Panel> m_panels;
-  HIMAGELIST m_images = nullptr;
+  unique_himagelist m_images;
   unique_hfont m_font;
-  HBRUSH m_panelBrush = nullptr;
+  unique_hbrush m_panelBrush;
   std::wstring m_category;
   bool m_altAlone = false;      // Alt is down and no other key came yet
   HWND m_focusBeforeRibbon = nullptr;

@@ -172,10 +172,7 @@ TEST_F(MyRibbonTest, RightClickShowsNoMenu) {
   click.hdr.hwndFrom = toolbar;
   click.hdr.code = NM_RCLICK;
   EXPECT_EQ(SendMessageW(m_ribbon.Window(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click)), TRUE);
-  SetTimer(nullptr, 0, 500, [](HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    if (HWND menu = FindWindowW(L"#32768", nullptr); menu && IsWindowVisible(menu)) PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-  });
+  testing::CloseMenuAfter(500);
   SendMessageW(toolbar, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(toolbar), MAKELPARAM(50, 50));
   SendMessageW(m_ribbon.Window(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m_ribbon.Window()), MAKELPARAM(50, 50));
   bool menuSeen = false;

@@ -195,7 +195,7 @@ void CClassicRowTrait::OnCellPostPaint(CListGrid& grid, NMLVCUSTOMDRAW& draw) {
   if (!images) return;
 
   HBRUSH fill = nullptr;
-  unique_any<handle_traits::null_invalid<HBRUSH, &handle_traits::DeleteGdiObject>> ownBrush;
+  unique_hbrush ownBrush;
   if (grid.IsRowSelected(row)) {
     fill = GetSysColorBrush(GetFocus() == list ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
   } else if (const COLORREF back = RowBackColor(row); back != CLR_NONE) {
@@ -700,7 +700,7 @@ bool CListGrid::PaintEmptyList() {
   if (background == CLR_NONE) {
     FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
   } else {
-    unique_any<handle_traits::null_invalid<HBRUSH, &handle_traits::DeleteGdiObject>> brush(CreateSolidBrush(background));
+    unique_hbrush brush(CreateSolidBrush(background));
     FillRect(dc, &client, brush ? brush.get() : GetSysColorBrush(COLOR_WINDOW));
   }
   if (const HWND header = Header(); header && IsWindowVisible(header)) {
@@ -852,8 +852,17 @@ LRESULT CListGrid::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
       // The empty-list text comes and goes with the last row.
       if (wasEmpty != (ItemCount() == 0)) InvalidateRect(list, nullptr, TRUE);
       if (ItemCount() == 0) m_focusCell = -1;
-      m_tooltipCell = -1;
-      if (m_tooltip) SendMessageW(m_tooltip, TTM_POP, 0, 0);
+      if (message == LVM_DELETEITEM || message == LVM_DELETEALLITEMS) {
+        // The cell under the mouse may be gone, or be another row's now.
+        if (m_tooltip && m_tooltipCell >= 0) {
+          TOOLINFOW tool{};
+          tool.cbSize = sizeof(tool);
+          tool.hwnd = list;
+          tool.uId = static_cast<UINT_PTR>(m_tooltipCell);
+          SendMessageW(m_tooltip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        }
+        m_tooltipCell = -1;
+      }
       return result;
     }
     case WM_PAINT:

@@ -291,6 +291,15 @@ TEST_F(ListGridTest, HeaderClicksSortWholeTextsAscendingThenDescendingAndMarkThe
   EXPECT_EQ(m_grid.SortColumn(), kColor) << "the hidden column does not sort";
 }
 
+// EnumThreadWindows: the tooltip window of the list in context.first.
+BOOL CALLBACK FindGridTooltip(HWND window, LPARAM context) {
+  auto& found = *reinterpret_cast<std::pair<HWND, HWND>*>(context);
+  if (testing::WindowClassOf(window) == TOOLTIPS_CLASSW && GetWindow(window, GW_OWNER) == GetAncestor(found.first, GA_ROOT) &&
+      window != reinterpret_cast<HWND>(SendMessageW(found.first, LVM_GETTOOLTIPS, 0, 0)))
+    found.second = window;
+  return TRUE;
+}
+
 // The black triangle in a header item: its widest row above (descending)
 // or below (ascending) its narrowest.
 struct Arrow {
@@ -461,16 +470,7 @@ TEST_F(ListGridTest, EachCellIsItsOwnToolWithTextCutTo79Characters) {
   // The grid's tooltip window: owned by the list's top-level window (the
   // system makes the owner of a pop-up a top-level window), not the list view's own.
   std::pair<HWND, HWND> search{m_list, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM context) -> BOOL {
-        auto& found = *reinterpret_cast<std::pair<HWND, HWND>*>(context);
-        if (testing::WindowClassOf(window) == TOOLTIPS_CLASSW && GetWindow(window, GW_OWNER) == GetAncestor(found.first, GA_ROOT) &&
-            window != reinterpret_cast<HWND>(SendMessageW(found.first, LVM_GETTOOLTIPS, 0, 0)))
-          found.second = window;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  EnumThreadWindows(GetCurrentThreadId(), &FindGridTooltip, reinterpret_cast<LPARAM>(&search));
   const HWND tooltip = search.second;
   ASSERT_NE(tooltip, nullptr);
 
@@ -559,10 +559,7 @@ TEST_F(ListGridTest, HeaderMenuHidesAColumnAndShowingItRestoresWidthAndPlace) {
   RECT row = RowRect(0);
   POINT inRow{row.left + 50, (row.top + row.bottom) / 2};
   ClientToScreen(m_list, &inRow);
-  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    if (HWND menu = FindWindowW(L"#32768", nullptr); menu && IsWindowVisible(menu)) PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-  });
+  testing::CloseMenuAfter(300);
   SendMessageW(m_list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m_list), MAKELPARAM(inRow.x, inRow.y));
   HWND popup = FindWindowW(L"#32768", nullptr);
   EXPECT_TRUE(!popup || !IsWindowVisible(popup));

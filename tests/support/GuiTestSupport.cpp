@@ -102,7 +102,14 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
   return TRUE;
 }
 
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  if (HWND menu = FindWindowW(L"#32768", nullptr); menu && IsWindowVisible(menu)) PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+}
+
 }  // namespace
+
+void CloseMenuAfter(DWORD ms) { SetTimer(nullptr, 0, ms, &CloseMenu); }
 
 const std::wstring& TestDesktopName() {
   static const std::wstring name = [] {

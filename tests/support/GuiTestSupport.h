@@ -54,6 +54,10 @@ std::wstring WindowTextOf(HWND window);
 // The child windows of parent with this class, in Z order.
 std::vector<HWND> ChildWindowsOfClass(HWND parent, const wchar_t* windowClass);
 
+// In ms, closes a pop-up menu this thread shows by then (Esc), so that a
+// test that asks for a menu which should not come is never stuck in one.
+void CloseMenuAfter(DWORD ms);
+
 // A buffer in another process, for control messages whose structures hold
 // pointers (toolbar and header texts). Freed when it goes.
 class RemoteBuffer {
