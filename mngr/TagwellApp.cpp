@@ -65,6 +65,7 @@ bool CTagwellApp::InitInstance() {
   if (FAILED(OleInitialize(nullptr))) {
     ManagerMessageBox(nullptr, L"OLE initialization failed.  Make sure that the OLE libraries are the correct version.",
                       MB_OK | MB_ICONERROR);
+    m_failureExitCode = 1;
     return false;
   }
   m_oleInitialized = true;
@@ -74,7 +75,10 @@ bool CTagwellApp::InitInstance() {
     CAboutDialog(m_instance).DoModal(nullptr);
     return false;
   }
-  if (!m_frame.Create(m_instance)) return false;
+  if (!m_frame.Create(m_instance)) {
+    m_failureExitCode = 1;
+    return false;
+  }
   m_frame.Show();
   return true;
 }
@@ -93,7 +97,7 @@ int CTagwellApp::MessageLoop() {
 }
 
 int CTagwellApp::Run() {
-  const int exitCode = InitInstance() ? MessageLoop() : 0;
+  const int exitCode = InitInstance() ? MessageLoop() : m_failureExitCode;
   if (m_comInitialized) CoUninitialize();
   if (m_oleInitialized) OleUninitialize();
   m_hSingleInstanceMutex.reset();

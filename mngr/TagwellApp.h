@@ -34,6 +34,9 @@ class CTagwellApp {
   unique_handle m_hSingleInstanceMutex;
   bool m_oleInitialized = false;
   bool m_comInitialized = false;
+  // A start that ends early: 0 for another manager or the About box alone,
+  // 1 when the program could not start.
+  int m_failureExitCode = 0;
   CMainFrame m_frame;
 };
 
