@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "WindowProcedure.h"
+
 namespace pelko {
 namespace {
 
@@ -43,7 +45,7 @@ bool MyRibbon::Create(HWND frame, HINSTANCE instance, UINT dpi) {
   m_dpi = dpi;
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = &MyRibbon::WindowProc;
+  windowClass.lpfnWndProc = &ObjectWindowProc<MyRibbon>;
   windowClass.hInstance = instance;
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = kRibbonClass;
@@ -405,22 +407,6 @@ LRESULT MyRibbon::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       return DefWindowProcW(m_window, message, wParam, lParam);
   }
-}
-
-LRESULT CALLBACK MyRibbon::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<MyRibbon*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->m_window = window;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<MyRibbon*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(window, message, wParam, lParam);
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    self->m_window = nullptr;
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  return self->OnMessage(message, wParam, lParam);
 }
 
 LRESULT CALLBACK MyRibbon::ToolbarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self) {

@@ -67,7 +67,8 @@ class MyRibbon {
     RECT area{};
   };
 
-  static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+  template <typename T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK ToolbarProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   bool OnToolbarKey(HWND toolbar, UINT key);

@@ -351,6 +351,16 @@ std::wstring CListGrid::ItemText(int row, int column) const {
   }
 }
 
+std::wstring CListGrid::ColumnHeading(int column) const {
+  wchar_t heading[260] = {};
+  LVCOLUMNW item{};
+  item.mask = LVCF_TEXT;
+  item.pszText = heading;
+  item.cchTextMax = 260;
+  SendMessageW(m_list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&item));
+  return heading;
+}
+
 std::vector<int> CListGrid::DisplayOrder() const {
   std::vector<int> order(static_cast<std::size_t>(ColumnCount()));
   if (!order.empty()) SendMessageW(m_list, LVM_GETCOLUMNORDERARRAY, order.size(), reinterpret_cast<LPARAM>(order.data()));
@@ -467,15 +477,7 @@ bool CListGrid::CopySelectionToClipboard() {
   source.displayOrder = DisplayOrder();
   source.visible = VisibleColumns();
   const int count = ColumnCount();
-  for (int column = 0; column < count; ++column) {
-    wchar_t heading[260] = {};
-    LVCOLUMNW item{};
-    item.mask = LVCF_TEXT;
-    item.pszText = heading;
-    item.cchTextMax = 260;
-    SendMessageW(m_list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&item));
-    source.headings.push_back(U16(heading));
-  }
+  for (int column = 0; column < count; ++column) source.headings.push_back(U16(ColumnHeading(column)));
   for (int row = -1; (row = static_cast<int>(SendMessageW(m_list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0;)
     source.selectedRows.push_back(row);
   source.focusCell = m_focusCell;
@@ -513,13 +515,8 @@ unique_hmenu CListGrid::BuildHeaderMenu() {
   for (int column = 0; column < count; ++column) {
     const CColumnTrait* trait = ColumnTrait(column);
     if (!trait || trait->alwaysHidden) continue;
-    wchar_t heading[260] = {};
-    LVCOLUMNW item{};
-    item.mask = LVCF_TEXT;
-    item.pszText = heading;
-    item.cchTextMax = 260;
-    SendMessageW(m_list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&item));
-    AppendMenuW(menu.get(), MF_STRING | (trait->visible ? MF_CHECKED : MF_UNCHECKED), static_cast<UINT_PTR>(column + 1), heading);
+    AppendMenuW(menu.get(), MF_STRING | (trait->visible ? MF_CHECKED : MF_UNCHECKED), static_cast<UINT_PTR>(column + 1),
+                ColumnHeading(column).c_str());
   }
   m_columnManager->OnHeaderMenu(*this, menu.get());
   return menu;

@@ -77,6 +77,7 @@ class CListGrid {
   int FocusedRow() const;
   bool IsRowSelected(int row) const;
   std::wstring ItemText(int row, int column) const;
+  std::wstring ColumnHeading(int column) const;
   std::vector<int> DisplayOrder() const;
   std::vector<bool> VisibleColumns() const;
 
