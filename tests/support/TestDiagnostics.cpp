@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <mutex>
 #include <vector>
 
@@ -230,20 +231,27 @@ void ReportFailedCall(const std::wstring& what, DWORD error) {
   Say("failed: " + Narrow(what) + ": error " + ErrorText(error));
 }
 
+void StartWatchdog() {
+  WatchState& state = State();
+  if (!state.watchdog.Start(&Watch)) {
+    Say("watchdog: could not start, error " + ErrorText(GetLastError()));
+  }
+}
+
 void WatchTest(const std::string& testName, DWORD budgetMs) {
   WatchState& state = State();
   std::lock_guard lock(state.lock);
   state.testName = testName;
   state.testStartedMs = TickNowMs();
   state.budgetMs = budgetMs;
-  if (!state.watchdog.Running() && !state.watchdog.Start(&Watch)) {
-    Say("watchdog: could not start, error " + ErrorText(GetLastError()));
-  }
 }
 
-void StopWatching() {
-  constexpr DWORD kStopBoundMs = 2000;
-  State().watchdog.Stop(kStopBoundMs);
+[[noreturn]] void EndTestProcess(int exitCode) {
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+  for (;;) Sleep(INFINITE);
 }
 
 void TestEnded() {

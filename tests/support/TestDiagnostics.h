@@ -33,13 +33,17 @@ void ReportExpiredWait(const std::wstring& what, DWORD waitedMs, DWORD stuckProc
 // or an HRESULT) with its text.
 void ReportFailedCall(const std::wstring& what, DWORD error);
 
-// Starts the watchdog for the test that begins now: if it still runs after
-// budgetMs, or a WaitScope outlives its bound, the watchdog reports where
-// the test was and ends the process with a failure exit code.
+// Starts the watchdog's thread, once, before the first test.
+void StartWatchdog();
+// Watches the test that begins now: if it still runs after budgetMs, or a
+// WaitScope outlives its bound, the watchdog reports where the test was and
+// ends the process with a failure exit code.
 void WatchTest(const std::string& testName, DWORD budgetMs);
 void TestEnded();
-// Ends the watchdog before the process ends.
-void StopWatching();
+// Ends the test process with exitCode once its output is flushed, without
+// the runtime's exit (the watchdog still runs): Wine then ends the process
+// at once instead of running its C library's exit beside the ending threads.
+[[noreturn]] void EndTestProcess(int exitCode);
 
 // The test's budget: ctest's time-out (PELKO_TEST_TIMEOUT, seconds) less
 // the time wine-run needs to report and clean up.

@@ -3,9 +3,13 @@
 // in ctest's time-out.
 
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -13,6 +17,37 @@
 #include "UniqueHandle.h"
 
 namespace {
+
+// Threads of this process that have begun to run and not yet ended, counted
+// by the program's TLS callback, which every thread runs before its start
+// routine and again when it ends.
+std::atomic<long> g_runningThreads{1};  // the main thread
+
+void NTAPI CountRunningThreads(PVOID, DWORD reason, PVOID) {
+  if (reason == DLL_THREAD_ATTACH) ++g_runningThreads;
+  if (reason == DLL_THREAD_DETACH) --g_runningThreads;
+}
+
+// The 32-bit Wine crashes now and then (SIGSEGV in its own thread set-up)
+// when a process ends while one of its threads is still being made: a short
+// test would end while the threads made at its start are. Waits (bounded)
+// until every thread of the process runs.
+void WaitForThreadsToRun() {
+  const auto listedThreads = [] {
+    long count = 0;
+    pelko::unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
+      if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    }
+    return count;
+  };
+  constexpr DWORD kBoundMs = 10000;
+  if (!pelko::testing::WaitUntil(kBoundMs, [&] { return g_runningThreads == listedThreads(); }, 1)) {
+    std::printf("test start: a thread of this process did not run within %lu ms\n", kBoundMs);
+  }
+}
 
 std::wstring DesktopNameOf(HDESK desktop) {
   wchar_t name[128] = {};
@@ -84,12 +119,22 @@ class WatchEachTest : public ::testing::EmptyTestEventListener {
 
 }  // namespace
 
+extern "C" __attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK g_countRunningThreads =
+    CountRunningThreads;
+
 int main(int argc, char** argv) {
   if (const std::optional<int> code = RunOnTestDesktop()) return *code;
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::UnitTest::GetInstance()->listeners().Append(new WatchEachTest);
-  const int result = RUN_ALL_TESTS();
-  // Not left running while the process ends and the runtime's statics go.
-  pelko::testing::StopWatching();
-  return result;
+  // The threads every test program has, made and running before the first
+  // test: the watchdog's, and GoogleTest's watcher of the main thread, which
+  // it makes when the main thread first reports a result.
+  pelko::testing::StartWatchdog();
+  {
+    ::testing::TestPartResultArray ignored;
+    ::testing::ScopedFakeTestPartResultReporter firstReport(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &ignored);
+  }
+  WaitForThreadsToRun();
+  pelko::testing::EndTestProcess(RUN_ALL_TESTS());
 }
