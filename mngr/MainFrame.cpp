@@ -95,6 +95,7 @@ bool CMainFrame::OnCreate() {
 
   if (!m_view.Create(m_window, m_instance)) return false;
   Layout();
+  StartUpdateCheck(m_updateCheck, std::make_shared<UpdateCheckState>(m_window));
   return true;
 }
 
@@ -217,6 +218,9 @@ LRESULT CMainFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ACTIVATEMANAGER:
       OnActivateManager();
       return 0;
+    case WM_NEWVERSIONFOUND:
+      AskToDownloadNewVersion(m_window);
+      return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
@@ -231,9 +235,12 @@ LRESULT CMainFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_CLOSE:
       SaveWindowPlacement(m_window);
+      m_view.SaveListLayout();
       DestroyWindow(m_window);
       return 0;
     case WM_DESTROY:
+      // A download still running ends early; nobody waits for it.
+      m_updateCheck.RequestStop();
       PostQuitMessage(0);
       return 0;
     default:

@@ -7,13 +7,13 @@
 
 #include "MyRibbon.h"
 #include "TagwellView.h"
+#include "UpdateCheck.h"
+#include "WorkerThread.h"
 
 namespace pelko {
 
 // Sent by a second start of the manager: come to the front.
 inline constexpr UINT WM_ACTIVATEMANAGER = 2025;
-// Posted by the update check when a newer version exists.
-inline constexpr UINT WM_NEWVERSIONFOUND = 3033;
 
 class CMainFrame {
  public:
@@ -57,6 +57,7 @@ class CMainFrame {
   MyRibbon m_ribbon;
   CTagwellView m_view;
   unique_hfont m_statusFont;
+  CWorkerThread m_updateCheck;
 };
 
 }  // namespace pelko

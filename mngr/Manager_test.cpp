@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "GuiTestSupport.h"
+#include "ManagerTestSupport.h"
 #include "ServiceTestSupport.h"
 #include "TestDiagnostics.h"
 #include "WineTestSupport.h"
@@ -18,30 +19,9 @@
 namespace pelko::testing {
 namespace {
 
-constexpr wchar_t kFrameClass[] = L"Norvane.PelkoLabels.Manager";
-constexpr wchar_t kTitle[] = L"Pelko Labels";
-constexpr DWORD kWindowBoundMs = 20000;
-constexpr UINT kIdOpen = 57601, kIdClear = 32775, kIdCustomize = 32778, kIdFeedback = 32773, kIdHelp = 32774,
-               kIdAbout = 57664, kIdRefresh = 32771;
-
-std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
-
 std::wstring WithoutAccessKeys(std::wstring text) {
   std::erase(text, L'&');
   return text;
-}
-
-// Lines the manager wrote to one of its observer files.
-std::vector<std::string> Observed(const wchar_t* suffix) {
-  std::vector<std::string> lines;
-  const std::string text = ReadWholeFile(std::wstring(kInstalledManager) + suffix);
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find("\r\n", at);
-    lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    if (end == std::string::npos) break;
-    at = end + 2;
-  }
-  return lines;
 }
 
 std::wstring StatusText(HWND status) {
@@ -82,33 +62,6 @@ int RibbonPixels(HWND frame) {
   return PixelsOfColor(FindWindowExW(frame, nullptr, L"Norvane.PelkoLabels.Ribbon", nullptr), RGB(248, 249, 250));
 }
 
-// What the main window holds, found from its frame.
-struct ManagerWindows {
-  HWND frame = nullptr;
-  HWND ribbon = nullptr;
-  std::vector<HWND> toolbars;
-  std::vector<HWND> captions;
-  HWND tabs = nullptr;
-  HWND status = nullptr;
-  HWND list = nullptr;
-};
-
-ManagerWindows FindParts(HWND frame) {
-  ManagerWindows parts;
-  parts.frame = frame;
-  parts.ribbon = FindWindowExW(frame, nullptr, L"Norvane.PelkoLabels.Ribbon", nullptr);
-  if (parts.ribbon) {
-    parts.toolbars = ChildWindowsOfClass(parts.ribbon, TOOLBARCLASSNAMEW);
-    parts.captions = ChildWindowsOfClass(parts.ribbon, L"Static");
-    parts.tabs = FindWindowExW(parts.ribbon, nullptr, WC_TABCONTROLW, nullptr);
-  }
-  parts.status = FindWindowExW(frame, nullptr, STATUSCLASSNAMEW, nullptr);
-  for (HWND form = FindWindowExW(frame, nullptr, L"#32770", nullptr); form && !parts.list;
-       form = FindWindowExW(frame, form, L"#32770", nullptr))
-    parts.list = FindWindowExW(form, nullptr, WC_LISTVIEWW, nullptr);
-  return parts;
-}
-
 class ManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -116,24 +69,7 @@ class ManagerTest : public ::testing::Test {
     ASSERT_TRUE(InstallManager());
   }
 
-  StartedProgram Start(const std::wstring& arguments = {}) {
-    return StartOnTestDesktop(Quoted(kInstalledManager) + (arguments.empty() ? L"" : L" " + arguments));
-  }
-
-  // Starts the manager and waits for its main window.
-  HWND StartMain(StartedProgram& program) {
-    program = Start();
-    if (!program.Started()) return nullptr;
-    HWND frame = WaitForTopLevelWindow(kFrameClass, kTitle, program.ProcessId(), kWindowBoundMs);
-    if (!frame) ReportExpiredWait(L"the manager's main window", kWindowBoundMs, program.ProcessId());
-    return frame;
-  }
-
-  // Closes the main window as the user would and waits for the process.
-  static std::optional<DWORD> Close(HWND frame, StartedProgram& program) {
-    PostMessageW(frame, WM_CLOSE, 0, 0);
-    return program.WaitForExit(15000);
-  }
+  static StartedProgram Start(const std::wstring& arguments = {}) { return StartManager(arguments); }
 };
 
 TEST_F(ManagerTest, MainWindowShowsRibbonEmptyGridAndStatusHint) {
@@ -340,6 +276,7 @@ TEST_F(ManagerTest, HelpFeedbackAndTheWebSiteGoToTheShell) {
 TEST_F(ManagerTest, HelpWithoutItsDocumentReportsNothing) {
   // The real shell this time: no observer file, and no PelkoLabels.htm.
   ASSERT_TRUE(DeleteFileW((std::wstring(kInstalledManager) + L".shell").c_str()));
+  ASSERT_TRUE(DeleteFileW((std::wstring(kInstallFolder) + L"\\PelkoLabels.htm").c_str()));
   StartedProgram manager;
   const HWND frame = StartMain(manager);
   ASSERT_NE(frame, nullptr);

@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "Dpi.h"
+#include "ImageListHandle.h"
 
 namespace pelko {
-
-using unique_himagelist = unique_any<handle_traits::null_invalid<HIMAGELIST, &ImageList_Destroy>>;
 
 class MyRibbon {
  public:

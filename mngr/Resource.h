@@ -2,11 +2,16 @@
 // Resource and command identifiers of the manager. The command numbers are
 // the ones the ribbon, the accelerators and the view share.
 
+#ifndef IDC_STATIC
+#define IDC_STATIC -1
+#endif
+
 #define IDR_MAINFRAME 128          // program icon, document string
 #define IDS_RIBBON_HOME 274        // "&Home"
 #define IDS_STATUS_HINT 275
 #define IDD_ABOUTBOX 100
-#define IDD_TAGWELL_FORM 101       // the label list's form (its own issue)
+#define IDD_TAGWELL_FORM 101       // the label list's form
+#define IDD_CUSTOMIZE_LABELS 321
 
 // Ribbon pictures, in the order of their image index.
 #define IDI_RIBBON_FIRST 201       // 201 + image index, 0 to 6

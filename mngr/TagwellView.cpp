@@ -1,11 +1,83 @@
 #include "TagwellView.h"
 
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "CustomizeLabelDlg.h"
 #include "Dpi.h"
+#include "LabelConfig.h"
+#include "LabelService.h"
 #include "Resource.h"
+#include "ShellSeam.h"
+#include "Utf16.h"
+#include "WindowPlacement.h"
 
 namespace pelko {
 
+std::map<LabelValue, std::wstring> g_labelNames;
+
+namespace {
+
+constexpr wchar_t kListLayoutValue[] = L"ListLayout";
+constexpr wchar_t kUnknownLabelName[] = L"Unknown";
+constexpr int kProgramIconImage = 0;
+
+std::wstring RowText(HWND list, int row, int column) {
+  std::vector<wchar_t> text(1024, L'\0');
+  for (;;) {
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text.data();
+    item.cchTextMax = static_cast<int>(text.size());
+    const auto length = static_cast<std::size_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+    if (length + 1 < text.size()) return std::wstring(text.data(), length);
+    text.resize(text.size() * 2);  // a long path: read again with room for it
+  }
+}
+
+std::vector<int> SelectedRows(HWND list) {
+  std::vector<int> rows;
+  for (int row = -1; (row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0;) {
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+void SetCell(HWND list, int row, int column, const std::wstring& text, int image = -1) {
+  LVITEMW item{};
+  item.mask = LVIF_TEXT | (image >= 0 ? LVIF_IMAGE : 0u);
+  item.iItem = row;
+  item.iSubItem = column;
+  item.pszText = const_cast<wchar_t*>(text.c_str());
+  item.iImage = image;
+  SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// While this lives the list does not redraw: a fill of many rows paints once.
+class RedrawPause {
+ public:
+  explicit RedrawPause(HWND window) : m_window(window) { SendMessageW(m_window, WM_SETREDRAW, FALSE, 0); }
+  ~RedrawPause() {
+    SendMessageW(m_window, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(m_window, nullptr, TRUE);
+  }
+  RedrawPause(const RedrawPause&) = delete;
+  RedrawPause& operator=(const RedrawPause&) = delete;
+
+ private:
+  HWND m_window;
+};
+
+std::wstring ClearFailureText(std::size_t failed) {
+  return failed == 1 ? std::wstring(L"The label of 1 item could not be cleared.")
+                     : L"The labels of " + std::to_wstring(failed) + L" items could not be cleared.";
+}
+
+}  // namespace
+
 bool CTagwellView::Create(HWND frame, HINSTANCE instance) {
+  m_instance = instance;
   m_form = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_TAGWELL_FORM), frame, &CTagwellView::FormProc,
                               reinterpret_cast<LPARAM>(this));
   if (!m_form) return false;
@@ -16,14 +88,139 @@ bool CTagwellView::Create(HWND frame, HINSTANCE instance) {
 
 void CTagwellView::OnInitialUpdate() {
   if (!m_list.Attach(GetDlgItem(m_form, kListControlId))) return;
+  m_configPath = GetConfigFilePath();
+  if (m_configPath.empty()) EndWithMessage(L"Missing config file. Please re-install the product.");
+
   auto rows = std::make_unique<CClassicRowTrait>();
   rows->altTextColor = kAlternateTextColor;
   m_list.SetRowTrait(std::move(rows));
   const UINT dpi = WindowDpi(m_form);
   m_list.AddHiddenFirstColumn();
-  m_list.InsertColumn(1, L"Color", LVCFMT_LEFT, ScaleForDpi(100, dpi));
-  m_list.InsertColumn(2, L"Path", LVCFMT_LEFT, ScaleForDpi(500, dpi));
-  m_list.FitColumnWidth(2, true);
+  m_list.InsertColumn(kColorColumn, L"Color", LVCFMT_LEFT, ScaleForDpi(100, dpi));
+  m_list.InsertColumn(kPathColumn, L"Path", LVCFMT_LEFT, ScaleForDpi(500, dpi));
+  m_list.FitColumnWidth(kPathColumn, true);
+  RestoreListLayout();
+
+  LoadLabelNames(m_configPath);
+  if (!LoadLabelIcons()) return;
+  FillLabelList();
+}
+
+void CTagwellView::EndWithMessage(const wchar_t* text) {
+  ManagerMessageBox(GetAncestor(m_form, GA_ROOT), text, MB_OK);
+  // Read by the message loop once the set-up is over: the program ends.
+  PostQuitMessage(1);
+}
+
+void CTagwellView::LoadLabelNames(const std::wstring& configPath) {
+  g_labelNames.clear();
+  for (LabelValue label = kFirstLabel; label <= kLastLabel; ++label) {
+    const std::wstring section = L"MenuItem" + std::to_wstring(LabelMenuSection(label));
+    wchar_t name[260] = {};
+    GetPrivateProfileStringW(section.c_str(), L"MenuText", L"<error>", name, 260, configPath.c_str());
+    g_labelNames[label] = name;
+  }
+}
+
+bool CTagwellView::LoadLabelIcons() {
+  const int size = ScaleForDpi(16, WindowDpi(m_form));
+  m_imageList.reset(ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 0));
+  bool loaded = m_imageList.is_valid();
+  if (loaded) {
+    unique_hicon programIcon(static_cast<HICON>(
+        LoadImageW(m_instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+    ImageList_AddIcon(m_imageList.get(), programIcon.get());
+  }
+  for (LabelValue label = kFirstLabel; loaded && label <= kLastLabel; ++label) {
+    const std::wstring iconFile = ReadMenuItem(m_configPath, label).iconFile;
+    unique_hicon icon;
+    if (!iconFile.empty() && PathFileExistsW(iconFile.c_str())) {
+      icon.reset(static_cast<HICON>(LoadImageW(nullptr, iconFile.c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE)));
+    }
+    loaded = icon && ImageList_AddIcon(m_imageList.get(), icon.get()) >= 0;
+  }
+  if (!loaded) {
+    m_imageList.reset();
+    SendMessageW(List(), LVM_SETIMAGELIST, LVSIL_SMALL, 0);
+    EndWithMessage(L"Cannot load custom icons. Please re-install the product.");
+    return false;
+  }
+  // The list does not own it (no LVS_SHAREIMAGELISTS needed): this view does.
+  SendMessageW(List(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(m_imageList.get()));
+  return true;
+}
+
+void CTagwellView::FillLabelList() {
+  const HWND list = List();
+  SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+  std::vector<LabelledItem> items;
+  {
+    const com_ptr<ILabelUtil> labels = CreateLabelUtil();
+    if (!labels) return;
+    items = GetAllLabels(*labels.get());
+  }
+  if (items.empty()) return;
+
+  const RedrawPause pause(list);
+  SendMessageW(list, LVM_SETITEMCOUNT, items.size(), 0);
+  int row = 0;
+  for (std::size_t index = 0; index < items.size(); ++index) {
+    const LabelledItem& item = items[index];
+    if (!PathFileExistsW(item.path.c_str())) continue;
+    const std::wstring value = std::to_wstring(item.label);
+    LVITEMW newRow{};
+    newRow.mask = LVIF_TEXT | LVIF_PARAM;
+    newRow.iItem = row;
+    newRow.pszText = const_cast<wchar_t*>(value.c_str());
+    newRow.lParam = static_cast<LPARAM>(index);
+    row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&newRow)));
+    if (row < 0) break;
+    const auto name = g_labelNames.find(item.label);
+    const bool known = IsKnownLabel(item.label) && name != g_labelNames.end();
+    SetCell(list, row, kColorColumn, known ? name->second : kUnknownLabelName,
+            known ? static_cast<int>(item.label) : kProgramIconImage);
+    SetCell(list, row, kPathColumn, item.path);
+    ++row;
+  }
+  m_list.SortAgain();
+}
+
+void CTagwellView::OpenSelectedItems() {
+  for (const int row : SelectedRows(List())) {
+    const std::wstring path = RowText(List(), row, kPathColumn);
+    if (!PathFileExistsW(path.c_str())) continue;
+    ShellOpen(nullptr, PathIsDirectoryW(path.c_str()) ? L"explore" : L"open", path, SW_SHOWNORMAL);
+  }
+}
+
+void CTagwellView::ClearSelectedLabels() {
+  const std::vector<int> selected = SelectedRows(List());
+  std::size_t failed = 0;
+  if (const com_ptr<ILabelUtil> labels = CreateLabelUtil()) {
+    // From the last row up, so that the rows still to do keep their numbers.
+    for (auto row = selected.rbegin(); row != selected.rend(); ++row) {
+      const std::wstring path = RowText(List(), *row, kPathColumn);
+      unique_bstr text(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+      if (!text || labels->ClearLabel(text.get()) != S_OK) {
+        ++failed;
+        continue;
+      }
+      SendMessageW(List(), LVM_DELETEITEM, *row, 0);
+      NotifyItemUpdated(path);
+    }
+  } else {
+    failed = selected.size();
+  }
+  if (failed > 0) ManagerMessageBox(GetAncestor(m_form, GA_ROOT), ClearFailureText(failed), MB_OK | MB_ICONWARNING);
+}
+
+void CTagwellView::CustomizeLabels() {
+  CCustomizeLabelDlg dialog(m_instance, m_configPath);
+  if (dialog.DoModal(GetAncestor(m_form, GA_ROOT)) != IDOK) return;
+  SendMessageW(List(), LVM_DELETEALLITEMS, 0, 0);
+  if (!LoadLabelIcons()) return;
+  LoadLabelNames(m_configPath);
+  FillLabelList();
 }
 
 int CTagwellView::SelectedCount() const {
@@ -41,11 +238,59 @@ bool CTagwellView::IsCommandEnabled(UINT command) const {
     case ID_CLEAR_LABEL:
       return SelectedCount() > 0;
     default:
-      return HandlesCommand(command);
+      return HandlesCommand(command) && List();
   }
 }
 
-void CTagwellView::OnCommand(UINT command) { (void)command; }
+void CTagwellView::OnCommand(UINT command) {
+  if (!IsCommandEnabled(command)) return;
+  switch (command) {
+    case ID_OPEN_ITEM:
+      OpenSelectedItems();
+      break;
+    case ID_CLEAR_LABEL:
+      ClearSelectedLabels();
+      break;
+    case ID_REFRESH_LIST:
+      FillLabelList();
+      break;
+    case ID_CUSTOMIZE_LABEL:
+      CustomizeLabels();
+      break;
+    default:
+      break;
+  }
+}
+
+void CTagwellView::RestoreListLayout() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kManagerSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+  const unique_hkey owned(key);
+  wchar_t text[512] = {};
+  DWORD bytes = sizeof(text) - sizeof(wchar_t);
+  DWORD type = 0;
+  if (RegQueryValueExW(key, kListLayoutValue, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return;
+  }
+  if (const auto layout = grid::ParseColumnLayout(ToU16(text), static_cast<std::size_t>(m_list.ColumnCount()))) {
+    m_list.ApplyLayout(*layout);
+    m_fitPathColumn = false;
+  }
+}
+
+void CTagwellView::SaveListLayout() const {
+  if (!List()) return;
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kManagerSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  const unique_hkey owned(key);
+  const std::wstring text = ToWide(grid::FormatColumnLayout(m_list.Layout()));
+  RegSetValueExW(key, kListLayoutValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
 
 INT_PTR CALLBACK CTagwellView::FormProc(HWND form, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
@@ -54,12 +299,31 @@ INT_PTR CALLBACK CTagwellView::FormProc(HWND form, UINT message, WPARAM wParam, 
   }
   auto* self = reinterpret_cast<CTagwellView*>(GetWindowLongPtrW(form, DWLP_USER));
   if (!self) return FALSE;
-  if (message == WM_SIZE && self->List()) {
-    MoveWindow(self->List(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
-    return TRUE;
+  switch (message) {
+    case WM_SIZE:
+      if (!self->List()) return FALSE;
+      MoveWindow(self->List(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+      // The form is made at its template's size; the path column takes the
+      // rest of the width the frame gives it first.
+      if (self->m_fitPathColumn && LOWORD(lParam) > 0) {
+        self->m_fitPathColumn = false;
+        self->m_list.FitColumnWidth(kPathColumn, true);
+      }
+      return TRUE;
+    case WM_NOTIFY: {
+      // A double click or Enter on a row opens it, as in Explorer.
+      const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+      if (header.hwndFrom == self->List() && header.code == LVN_ITEMACTIVATE &&
+          self->IsCommandEnabled(ID_OPEN_ITEM)) {
+        self->OpenSelectedItems();
+        return TRUE;
+      }
+      return FALSE;
+    }
+    default:
+      (void)wParam;
+      return FALSE;
   }
-  (void)wParam;
-  return FALSE;
 }
 
 }  // namespace pelko

@@ -235,4 +235,100 @@ std::optional<std::u16string> CellTooltipText(std::u16string_view cellText) {
   return std::u16string(cellText.substr(0, length));
 }
 
+namespace {
+
+std::u16string NumberText(int value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+template <typename T>
+std::u16string JoinNumbers(const std::vector<T>& values) {
+  std::u16string text;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i) text += u',';
+    text += NumberText(static_cast<int>(values[i]));
+  }
+  return text;
+}
+
+// "12,-3,40" into numbers; none for anything else (empty parts, signs
+// other than a leading minus, more than six digits).
+std::optional<std::vector<int>> SplitNumbers(std::u16string_view text) {
+  std::vector<int> numbers;
+  if (text.empty()) return numbers;
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = text.find(u',', start);
+    std::u16string_view part = text.substr(start, comma == std::u16string_view::npos ? std::u16string_view::npos : comma - start);
+    const bool negative = !part.empty() && part.front() == u'-';
+    if (negative) part.remove_prefix(1);
+    if (part.empty() || part.size() > 6) return std::nullopt;
+    int value = 0;
+    for (const char16_t unit : part) {
+      if (unit < u'0' || unit > u'9') return std::nullopt;
+      value = value * 10 + (unit - u'0');
+    }
+    numbers.push_back(negative ? -value : value);
+    if (comma == std::u16string_view::npos) return numbers;
+    start = comma + 1;
+  }
+}
+
+}  // namespace
+
+std::u16string FormatColumnLayout(const ColumnLayout& layout) {
+  return u"widths=" + JoinNumbers(layout.widths) + u";visible=" + JoinNumbers(layout.visible) + u";order=" +
+         JoinNumbers(layout.order) + u";sort=" + NumberText(layout.sortColumn) + u"," +
+         NumberText(layout.sortAscending ? 1 : 0);
+}
+
+std::optional<ColumnLayout> ParseColumnLayout(std::u16string_view text, std::size_t columnCount) {
+  constexpr int kMaxWidth = 10000;
+  std::optional<std::vector<int>> widths, visible, order, sort;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = text.find(u';', start);
+    if (end == std::u16string_view::npos) end = text.size();
+    const std::u16string_view field = text.substr(start, end - start);
+    const std::size_t equals = field.find(u'=');
+    if (equals == std::u16string_view::npos) return std::nullopt;
+    const std::u16string_view name = field.substr(0, equals);
+    std::optional<std::vector<int>>* target = name == u"widths"    ? &widths
+                                              : name == u"visible" ? &visible
+                                              : name == u"order"   ? &order
+                                              : name == u"sort"    ? &sort
+                                                                   : nullptr;
+    if (!target || target->has_value()) return std::nullopt;
+    *target = SplitNumbers(field.substr(equals + 1));
+    if (!target->has_value()) return std::nullopt;
+    start = end + 1;
+  }
+  if (!widths || !visible || !order || !sort) return std::nullopt;
+  if (widths->size() != columnCount || visible->size() != columnCount || order->size() != columnCount ||
+      sort->size() != 2) {
+    return std::nullopt;
+  }
+  ColumnLayout layout;
+  std::vector<bool> placed(columnCount, false);
+  for (const int column : *order) {
+    if (column < 0 || static_cast<std::size_t>(column) >= columnCount || placed[static_cast<std::size_t>(column)]) {
+      return std::nullopt;
+    }
+    placed[static_cast<std::size_t>(column)] = true;
+  }
+  for (std::size_t column = 0; column < columnCount; ++column) {
+    if ((*widths)[column] < 0 || (*widths)[column] > kMaxWidth) return std::nullopt;
+    if ((*visible)[column] != 0 && (*visible)[column] != 1) return std::nullopt;
+    layout.visible.push_back((*visible)[column] == 1);
+  }
+  const int sortColumn = (*sort)[0];
+  if (sortColumn < -1 || sortColumn >= static_cast<int>(columnCount) || ((*sort)[1] != 0 && (*sort)[1] != 1)) {
+    return std::nullopt;
+  }
+  layout.widths = *widths;
+  layout.order = *order;
+  layout.sortColumn = sortColumn;
+  layout.sortAscending = (*sort)[1] == 1;
+  return layout;
+}
+
 }  // namespace pelko::grid

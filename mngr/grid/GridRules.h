@@ -141,4 +141,28 @@ constexpr CellPosition CellOfToolId(int toolId) noexcept {
   return {toolId / kToolIdRowFactor, toolId % kToolIdRowFactor};
 }
 
+// ---- Remembered layout ---------------------------------------------------
+
+// What the list keeps between runs: per column its width (a hidden
+// column's width to show it with again) and whether it is shown, the
+// display order, and the sort.
+struct ColumnLayout {
+  std::vector<int> widths;
+  std::vector<bool> visible;
+  std::vector<int> order;
+  int sortColumn = -1;  // none
+  bool sortAscending = true;
+  bool operator==(const ColumnLayout&) const = default;
+};
+
+// "widths=0,100,500;visible=0,1,1;order=0,1,2;sort=2,1", or the same with
+// "sort=-1,1" for an unsorted list.
+std::u16string FormatColumnLayout(const ColumnLayout& layout);
+
+// The layout saved by FormatColumnLayout for a list of columnCount columns,
+// or none when the text is damaged or was saved for other columns: counts
+// that differ, an order that is not each column once, widths below 0 or
+// above 10000 pixels, a sort column out of range.
+std::optional<ColumnLayout> ParseColumnLayout(std::u16string_view text, std::size_t columnCount);
+
 }  // namespace pelko::grid

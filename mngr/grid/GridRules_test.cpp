@@ -502,5 +502,39 @@ TEST(CellTooltip, ToolIdRoundTrips) {
   EXPECT_EQ(CellToolId(3, 7), 3007);
 }
 
+TEST(ColumnLayout, RoundTripsThroughItsText) {
+  const ColumnLayout layouts[] = {
+      {{0, 100, 500}, {false, true, true}, {0, 1, 2}, 2, true},
+      {{0, 120, 0}, {false, true, false}, {0, 2, 1}, -1, true},
+      {{0, 80, 640}, {false, true, true}, {0, 2, 1}, 1, false},
+  };
+  for (const ColumnLayout& layout : layouts) {
+    const std::u16string text = FormatColumnLayout(layout);
+    EXPECT_EQ(ParseColumnLayout(text, 3), layout) << std::string(text.begin(), text.end());
+  }
+  EXPECT_EQ(FormatColumnLayout(layouts[0]), u"widths=0,100,500;visible=0,1,1;order=0,1,2;sort=2,1");
+}
+
+TEST(ColumnLayout, DamagedOrForeignTextIsIgnored) {
+  for (const char16_t* text : {
+           u"",
+           u"garbage",
+           u"widths=0,100,500;visible=0,1,1;order=0,1,2",                  // no sort
+           u"widths=0,100;visible=0,1;order=0,1;sort=-1,1",               // saved for two columns
+           u"widths=0,100,500;visible=0,1,1;order=0,1,1;sort=-1,1",       // a column twice
+           u"widths=0,100,500;visible=0,1,1;order=0,1,3;sort=-1,1",       // no such column
+           u"widths=0,-5,500;visible=0,1,1;order=0,1,2;sort=-1,1",        // negative width
+           u"widths=0,100,99999;visible=0,1,1;order=0,1,2;sort=-1,1",     // absurd width
+           u"widths=0,100,500;visible=0,2,1;order=0,1,2;sort=-1,1",
+           u"widths=0,100,500;visible=0,1,1;order=0,1,2;sort=3,1",        // sort column out of range
+           u"widths=0,100,500;visible=0,1,1;order=0,1,2;sort=1,1;sort=2,1",
+           u"widths=0,100,500;visible=0,1,1;order=0,1,2;sort=1,x",
+           u"widths=0,,500;visible=0,1,1;order=0,1,2;sort=1,1",
+           u"widths=0,100,500;visible=0,1,1;order=0,1,2;sort=1,1;",
+       }) {
+    EXPECT_EQ(ParseColumnLayout(text, 3), std::nullopt) << std::string(text, text + std::char_traits<char16_t>::length(text));
+  }
+}
+
 }  // namespace
 }  // namespace pelko::grid

@@ -390,6 +390,55 @@ bool CListGrid::SortByColumn(int column, bool ascending) {
   return trait->SortRows(*this, column, ascending);
 }
 
+void CListGrid::SetSort(int column, bool ascending) {
+  const CColumnTrait* trait = ColumnTrait(column);
+  if (column >= 0 && (!trait || !trait->sortable)) return;
+  m_sortColumn = column;
+  m_sortAscending = ascending;
+  if (column >= 0) SortByColumn(column, ascending);
+  MarkSortedHeader();
+}
+
+void CListGrid::SortAgain() {
+  if (m_sortColumn >= 0) SortByColumn(m_sortColumn, m_sortAscending);
+}
+
+grid::ColumnLayout CListGrid::Layout() const {
+  grid::ColumnLayout layout;
+  const int count = ColumnCount();
+  for (int column = 0; column < count; ++column) {
+    const CColumnTrait* trait = ColumnTrait(column);
+    const bool shown = trait && trait->visible;
+    layout.visible.push_back(shown);
+    layout.widths.push_back(shown ? static_cast<int>(SendMessageW(m_list, LVM_GETCOLUMNWIDTH, column, 0))
+                                  : (trait ? trait->savedWidth : 0));
+  }
+  layout.order = DisplayOrder();
+  layout.sortColumn = m_sortColumn;
+  layout.sortAscending = m_sortAscending;
+  return layout;
+}
+
+void CListGrid::ApplyLayout(const grid::ColumnLayout& layout) {
+  const int count = ColumnCount();
+  if (!m_list || layout.widths.size() != static_cast<std::size_t>(count) ||
+      layout.order.size() != static_cast<std::size_t>(count)) {
+    return;
+  }
+  std::vector<int> order = layout.order;
+  SendMessageW(m_list, LVM_SETCOLUMNORDERARRAY, order.size(), reinterpret_cast<LPARAM>(order.data()));
+  for (int column = 0; column < count; ++column) {
+    const CColumnTrait* trait = ColumnTrait(column);
+    if (!trait || trait->alwaysHidden) continue;
+    const auto index = static_cast<std::size_t>(column);
+    if (!trait->visible) SetColumnShown(column, true);
+    SendMessageW(m_list, LVM_SETCOLUMNWIDTH, column, layout.widths[index]);
+    if (!layout.visible[index]) SetColumnShown(column, false);
+  }
+  KeepHiddenColumnsInFront();
+  SetSort(layout.sortColumn, layout.sortAscending);
+}
+
 void CListGrid::OnColumnClick(int column) {
   SetFocus(m_list);
   CColumnTrait* trait = ColumnTrait(column);

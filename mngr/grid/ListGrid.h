@@ -57,6 +57,15 @@ class CListGrid {
   void FitColumnWidth(int column, bool includeHeading);
   // False when not sorted (owner data, or the column's trait cannot).
   bool SortByColumn(int column, bool ascending);
+  // Sorts as a header click would, arrow included; column -1 takes the
+  // arrow away and leaves the rows as they are.
+  void SetSort(int column, bool ascending);
+  // Sorts again by the column the header marks, after rows came or changed.
+  void SortAgain();
+  // Widths, shown columns, order and sort, to keep between runs.
+  grid::ColumnLayout Layout() const;
+  // Applies a layout taken from a list of the same columns.
+  void ApplyLayout(const grid::ColumnLayout& layout);
   bool SetColumnShown(int column, bool shown);
   bool IsColumnShown(int column) const;
   bool CopySelectionToClipboard();

@@ -240,6 +240,71 @@ std::wstring HeaderItemText(HWND header, int index) {
   return text;
 }
 
+namespace {
+
+// LVM_GETITEMW of another process's list view, with room for a long text.
+std::optional<LVITEMW> RemoteListItem(HWND list, int row, int column, UINT mask, std::wstring* text) {
+  constexpr int kTextChars = 2048;
+  RemoteBuffer buffer(list, sizeof(LVITEMW) + kTextChars * sizeof(wchar_t));
+  if (!buffer) return std::nullopt;
+  LVITEMW item{};
+  item.mask = mask;
+  item.iItem = row;
+  item.iSubItem = column;
+  item.pszText = reinterpret_cast<wchar_t*>(static_cast<char*>(buffer.Address()) + sizeof(LVITEMW));
+  item.cchTextMax = kTextChars;
+  buffer.Write(&item, sizeof(item));
+  if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buffer.Address()))) return std::nullopt;
+  buffer.Read(&item, sizeof(item));
+  if (text) {
+    std::vector<wchar_t> chars(kTextChars + 1, L'\0');
+    buffer.Read(chars.data(), kTextChars * sizeof(wchar_t), sizeof(LVITEMW));
+    *text = chars.data();
+  }
+  return item;
+}
+
+}  // namespace
+
+std::wstring ListViewText(HWND list, int row, int column) {
+  std::wstring text;
+  RemoteListItem(list, row, column, LVIF_TEXT, &text);
+  return text;
+}
+
+int ListViewImage(HWND list, int row, int column) {
+  const std::optional<LVITEMW> item = RemoteListItem(list, row, column, LVIF_IMAGE, nullptr);
+  return item ? item->iImage : -2;
+}
+
+std::vector<std::vector<std::wstring>> ListViewRows(HWND list, int columns) {
+  std::vector<std::vector<std::wstring>> rows;
+  const auto count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    std::vector<std::wstring> cells;
+    for (int column = 0; column < columns; ++column) cells.push_back(ListViewText(list, row, column));
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
+
+bool SelectListViewRows(HWND list, const std::vector<int>& rows) {
+  RemoteBuffer buffer(list, sizeof(LVITEMW));
+  if (!buffer) return false;
+  LVITEMW item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = 0;
+  buffer.Write(&item, sizeof(item));
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(buffer.Address()));
+  for (const int row : rows) {
+    item.state = LVIS_SELECTED | (row == rows.front() ? LVIS_FOCUSED : 0u);
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    buffer.Write(&item, sizeof(item));
+    if (!SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(buffer.Address()))) return false;
+  }
+  return static_cast<std::size_t>(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0)) == rows.size();
+}
+
 int Pixels::Count(DWORD color, const RECT& area) const {
   int count = 0;
   for (int y = std::max<int>(0, area.top); y < std::min<int>(height, area.bottom); ++y)

@@ -80,6 +80,14 @@ class RemoteBuffer {
 std::wstring ToolbarButtonText(HWND toolbar, int command);
 std::wstring HeaderItemText(HWND header, int index);
 
+// Another process's list view: a cell's text and image index (-2 when it
+// cannot be read), every row's first columns, and a selection made as a
+// click would (the first row focused); false when it did not take.
+std::wstring ListViewText(HWND list, int row, int column);
+int ListViewImage(HWND list, int row, int column);
+std::vector<std::vector<std::wstring>> ListViewRows(HWND list, int columns);
+bool SelectListViewRows(HWND list, const std::vector<int>& rows);
+
 // The pixels of a window as shown on screen, top row first, 0x00RRGGBB.
 struct Pixels {
   int width = 0;

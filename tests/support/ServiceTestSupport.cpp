@@ -19,6 +19,39 @@ bool CopyIntoInstallFolder(const std::wstring& source, const wchar_t* installed)
   return false;
 }
 
+// Copies a folder of the build tree, with everything below it, into place.
+bool CopyTree(const std::wstring& source, const std::wstring& target) {
+  if (!CreateDirectoryW(target.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    ReportFailedCall(L"CreateDirectoryW " + target, GetLastError());
+    return false;
+  }
+  WIN32_FIND_DATAW found{};
+  const unique_hfind search(FindFirstFileW((source + L"\\*").c_str(), &found));
+  if (!search) {
+    ReportFailedCall(L"FindFirstFileW " + source, GetLastError());
+    return false;
+  }
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const bool copied = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                            ? CopyTree(source + L"\\" + name, target + L"\\" + name)
+                            : CopyFileW((source + L"\\" + name).c_str(), (target + L"\\" + name).c_str(), FALSE) != FALSE;
+    if (!copied) {
+      ReportFailedCall(L"copying " + source + L"\\" + name, GetLastError());
+      return false;
+    }
+  } while (FindNextFileW(search.get(), &found));
+  return true;
+}
+
+std::wstring Utf16FromUtf8(const std::string& bytes) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
+  return text;
+}
+
 }  // namespace
 
 bool InstallProgram(const std::wstring& source) {
@@ -34,9 +67,28 @@ bool InstallExtension() {
 }
 
 bool InstallManager() {
+  const std::wstring folder = kInstallFolder;
   return CopyIntoInstallFolder(BuildTreeFile(L"mngr\\PelkoLabelMngr.exe"), kInstalledManager) &&
          WriteWholeFile(std::wstring(kInstalledManager) + L".shell", "") &&
-         WriteWholeFile(std::wstring(kInstalledManager) + L".messages", "");
+         WriteWholeFile(std::wstring(kInstalledManager) + L".messages", "") &&
+         // The update check asks a port where nothing listens, not the maker's server.
+         WriteWholeFile(std::wstring(kInstalledManager) + L".version-url", "http://127.0.0.1:1/PelkoLabelsVersion.txt") &&
+         CopyIntoInstallFolder(BuildTreeFile(L"mngr\\PelkoLabels.htm"), (folder + L"\\PelkoLabels.htm").c_str()) &&
+         CopyTree(BuildTreeFile(L"mngr\\icons"), folder + L"\\icons") &&
+         (FileExists(kConfigFile) || WriteDefaultConfig());
+}
+
+bool WriteDefaultConfig() {
+  std::string text = ReadWholeFile(BuildTreeFile(L"mngr\\PelkoLabelShlCfg.ini.in"));
+  if (text.empty()) {
+    ReportFailedCall(L"reading the configuration template", GetLastError());
+    return false;
+  }
+  for (std::size_t at; (at = text.find("@INSTALL_DIR@")) != std::string::npos;) {
+    text.replace(at, 13, "C:\\Program Files\\Norvane\\Pelko Labels");
+  }
+  const std::wstring wide = Utf16FromUtf8(text);
+  return WriteExtensionConfig("\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t)));
 }
 
 bool InstallServiceAndExtension() {

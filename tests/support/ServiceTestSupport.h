@@ -38,8 +38,13 @@ bool InstallExtension();
 
 // Copies PelkoLabelMngr.exe from the build tree to the install folder and
 // creates its empty observer files (.shell and .messages), so that what it
-// would open and the message boxes it would show are written there.
+// would open and the message boxes it would show are written there; with
+// it, what setup installs beside it (icons\Schemes, PelkoLabels.htm) and,
+// when there is none, the configuration file of a fresh install.
 bool InstallManager();
+
+// The configuration file of a fresh install (UTF-16, the first scheme).
+bool WriteDefaultConfig();
 
 // The service installed as a service, the extension installed and
 // registered with regsvr32: what a machine with Pelko Labels has.
