@@ -281,8 +281,12 @@ class CustomizeTest : public LabelListTest {
 };
 
 TEST_F(CustomizeTest, ChoosingAnotherSchemeAndANameSavesThemForTheListAndTheMenu) {
-  ASSERT_TRUE(CreateFileWithText(L"C:\\A.txt"));
-  Label(L"C:\\A.txt", 3);
+  // One item per label, so that the list's picture shows the whole scheme.
+  const auto itemOf = [](int label) { return L"C:\\label" + std::to_wstring(label) + L".txt"; };
+  for (int label = 1; label <= 6; ++label) {
+    ASSERT_TRUE(CreateFileWithText(itemOf(label)));
+    Label(itemOf(label), static_cast<ULONG>(label));
+  }
   StartedProgram manager;
   const ManagerWindows parts = Open(manager);
   ASSERT_NE(parts.list, nullptr);
@@ -318,10 +322,11 @@ TEST_F(CustomizeTest, ChoosingAnotherSchemeAndANameSavesThemForTheListAndTheMenu
 
   // The list shows the name once the dialog has gone; the extension's menu
   // at the next right click.
-  EXPECT_TRUE(WaitUntil(5000, [&] { return NamesAndPaths(parts.list) == Rows{{name, L"C:\\A.txt"}}; }))
-      << "the list shows the new name";
+  const Rows expected{{L"Red", itemOf(1)},   {L"Orange", itemOf(2)}, {name, itemOf(3)},
+                      {L"Green", itemOf(4)}, {L"Blue", itemOf(5)},   {L"Gray", itemOf(6)}};
+  EXPECT_TRUE(WaitUntil(5000, [&] { return NamesAndPaths(parts.list) == expected; })) << "the list shows the new name";
   EXPECT_FALSE(SaveScreenshot(parts.frame, "manager-list-shapes").empty());
-  const std::string menu = RunHarness(L"menu C:\\A.txt");
+  const std::string menu = RunHarness(L"menu " + itemOf(3));
   EXPECT_TRUE(Contains(menu, "\"" + Utf8(name) + "\" id=") && Contains(menu, "bitmap=yes")) << menu;
   EXPECT_EQ(Close(parts.frame, manager), 0u);
 }
