@@ -23,19 +23,6 @@ constexpr wchar_t kListLayoutValue[] = L"ListLayout";
 constexpr wchar_t kUnknownLabelName[] = L"Unknown";
 constexpr int kProgramIconImage = 0;
 
-std::wstring RowText(HWND list, int row, int column) {
-  std::vector<wchar_t> text(1024, L'\0');
-  for (;;) {
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = text.data();
-    item.cchTextMax = static_cast<int>(text.size());
-    const auto length = static_cast<std::size_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
-    if (length + 1 < text.size()) return std::wstring(text.data(), length);
-    text.resize(text.size() * 2);  // a long path: read again with room for it
-  }
-}
-
 std::vector<int> SelectedRows(HWND list) {
   std::vector<int> rows;
   for (int row = -1; (row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0;) {
@@ -187,7 +174,7 @@ void CTagwellView::FillLabelList() {
 
 void CTagwellView::OpenSelectedItems() {
   for (const int row : SelectedRows(List())) {
-    const std::wstring path = RowText(List(), row, kPathColumn);
+    const std::wstring path = m_list.ItemText(row, kPathColumn);
     if (!PathFileExistsW(path.c_str())) continue;
     ShellOpen(nullptr, PathIsDirectoryW(path.c_str()) ? L"explore" : L"open", path, SW_SHOWNORMAL);
   }
@@ -199,7 +186,7 @@ void CTagwellView::ClearSelectedLabels() {
   if (const com_ptr<ILabelUtil> labels = CreateLabelUtil()) {
     // From the last row up, so that the rows still to do keep their numbers.
     for (auto row = selected.rbegin(); row != selected.rend(); ++row) {
-      const std::wstring path = RowText(List(), *row, kPathColumn);
+      const std::wstring path = m_list.ItemText(*row, kPathColumn);
       unique_bstr text(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
       if (!text || labels->ClearLabel(text.get()) != S_OK) {
         ++failed;
