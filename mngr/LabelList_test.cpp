@@ -353,6 +353,40 @@ TEST_F(CustomizeTest, CancelWritesNothingAndSavingTheSameSchemeSaysNothing) {
   EXPECT_EQ(Close(parts.frame, manager), 0u);
 }
 
+TEST_F(CustomizeTest, SaveTurnsAnAnsiFileIntoUnicodeKeepingWhatItHeld) {
+  // The installed file, as an older version wrote it: ANSI, with a menu
+  // entry of the user's own that uses the code page.
+  const std::string unicode = ReadWholeFile(kConfigFile);
+  ASSERT_EQ(unicode.substr(0, 2), "\xFF\xFE");
+  std::wstring text(reinterpret_cast<const wchar_t*>(unicode.data() + 2), (unicode.size() - 2) / sizeof(wchar_t));
+  const std::wstring ownEntry = L"L\u00F6schen";
+  const std::size_t clearText = text.find(L"MenuText=Clear label");
+  ASSERT_NE(clearText, std::wstring::npos);
+  text.replace(clearText, 20, L"MenuText=" + ownEntry);
+  std::string ansi(text.size() * 2, '\0');
+  ansi.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                                           ansi.data(), static_cast<int>(ansi.size()), nullptr, nullptr)));
+  ASSERT_TRUE(WriteExtensionConfig(ansi));
+  ASSERT_EQ(ConfigValue(L"MenuItem8", L"MenuText"), ownEntry) << "the code page holds it";
+
+  StartedProgram manager;
+  const ManagerWindows parts = Open(manager);
+  const HWND dialog = OpenDialog(parts, manager);
+  ASSERT_NE(dialog, nullptr);
+  const std::wstring name = L"\u0395\u03C0\u03B5\u03AF\u03B3\u03BF\u03BD";
+  TypeName(dialog, 0, name);
+  ASSERT_TRUE(Closes(dialog, IDOK));
+
+  EXPECT_EQ(ReadWholeFile(kConfigFile).substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(ConfigValue(L"MenuItem2", L"MenuText"), name) << "stored as typed, not as question marks";
+  EXPECT_EQ(ConfigValue(L"MenuItem8", L"MenuText"), ownEntry);
+  EXPECT_EQ(ConfigValue(L"MenuItem3", L"MenuText"), L"Orange");
+  EXPECT_EQ(ConfigValue(L"MenuItem10", L"MenuDesc"), L"Open the Pelko Labels manager");
+  EXPECT_EQ(ConfigValue(L"General", L"CurrentScheme"), L"1");
+  EXPECT_FALSE(FileExists(std::wstring(kConfigFile) + L".tmp"));
+  EXPECT_EQ(Close(parts.frame, manager), 0u);
+}
+
 TEST_F(CustomizeTest, WithoutACurrentSchemeSaveWaitsForAChoice) {
   ASSERT_TRUE(WritePrivateProfileStringW(L"General", L"CurrentScheme", nullptr, kConfigFile));
   StartedProgram manager;
