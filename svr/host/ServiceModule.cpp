@@ -278,6 +278,9 @@ void CPelkoLabelSvrModule::LoadStore() {
     Event(L"The application-data folder is unknown: labels can be neither loaded nor saved.");
     return;
   }
+  if (m_isService && !m_database->CreateFolder()) {
+    Event(L"The data folder could not be made: " + ToWide(m_database->LastError()));
+  }
   AttachStoreDatabase(m_database.get());
   const LoadResult loaded = StoreLoad();
   const std::wstring file = m_database->FilePath();

@@ -27,6 +27,9 @@ TEST(ServiceRun, ComStartsTheServiceAndItsLabelsSurviveARestart) {
     com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
     ASSERT_TRUE(labels);
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    const DWORD dataFolder = GetFileAttributesW(L"C:\\ProgramData\\Norvane\\Pelko Labels");
+    EXPECT_TRUE(dataFolder != INVALID_FILE_ATTRIBUTES && (dataFolder & FILE_ATTRIBUTE_DIRECTORY))
+        << "a running service has made its data folder, before any label is saved";
     EXPECT_EQ(SetLabelOf(labels.get(), L"D:\\Work\\Plan", 4), S_OK);
     EXPECT_EQ(SetLabelOf(labels.get(), L"C:\\a.txt", 1), S_OK);
     EXPECT_EQ(labels->put_IsNewVersionNotified(VARIANT_TRUE), S_OK);

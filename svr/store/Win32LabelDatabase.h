@@ -27,6 +27,10 @@ class Win32LabelDatabase final : public ILabelDatabase {
   static std::unique_ptr<Win32LabelDatabase> ForProductDataFolder();
 
   const std::wstring& Folder() const { return m_folder; }
+  // Makes the folders, with their protected access, where they are missing:
+  // the service makes them when it starts, so that setup finds the place
+  // of the configuration file before the first label is saved.
+  bool CreateFolder() { return CheckNoLinks(/*createMissing=*/true); }
   const std::wstring& FilePath() const { return m_file; }
 
   ReadOutcome Read(std::vector<std::uint8_t>& contents) override;
