@@ -181,6 +181,12 @@ Function ${UN}RemoveInstall
   ${If} ${FileExists} "$INSTDIR\PelkoLabelShl32.dll"
   ${AndIf} ${FileExists} "$WINDIR\SysWOW64\regsvr32.exe"
     !insertmacro RegisterExtensionWith "$WINDIR\SysWOW64\regsvr32.exe" '/u "$INSTDIR\PelkoLabelShl32.dll"' "${UN}"
+    ; Each extension leaves the menu and overlay keys the two share while
+    ; the other is still registered; now that neither is, the first takes
+    ; its view's copies out too.
+    ${If} ${FileExists} "$INSTDIR\PelkoLabelShl.dll"
+      !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '/u "$INSTDIR\PelkoLabelShl.dll"' "${UN}"
+    ${EndIf}
   ${EndIf}
 !endif
   ${If} ${FileExists} "$INSTDIR\PelkoLabelSvr.exe"
