@@ -210,6 +210,8 @@ Function ${UN}RemoveInstall
   RMDir /r "$INSTDIR\icons\Schemes\Shapes"
   RMDir "$INSTDIR\icons\Schemes"
   RMDir "$INSTDIR\icons"
+  ; A folder that is this program's working folder cannot go.
+  SetOutPath "$TEMP"
   RMDir /REBOOTOK "$INSTDIR"
   RMDir "$INSTDIR\.."
 FunctionEnd
@@ -246,6 +248,10 @@ Function FailSetup
   ${Else}
     Call RemoveInstall
   ${EndIf}
+  ; A silent setup shows no message: the reason is also kept in a file.
+  FileOpen $2 "$TEMP\PelkoLabels-setup.log" w
+  FileWrite $2 "${PRODUCT} ${VERSION} setup failed while $Step; it undid what it had done.$\r$\n"
+  FileClose $2
   MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} setup failed while $Step. Nothing was changed; see the details for why." /SD IDOK
   SetErrorLevel 2
   Abort

@@ -233,7 +233,8 @@ int WriteConfig(const std::wstring& templatePath, const std::wstring& installDir
   const std::wstring config = *folder + L"\\" + kConfigName;
   // An upgrade keeps the user's scheme and label names.
   if (GetFileAttributesW(config.c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
-  if (GetFileAttributesW(folder->c_str()) == INVALID_FILE_ATTRIBUTES) {
+  const DWORD folderAttributes = GetFileAttributesW(folder->c_str());
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return Fail(L"the label service has not made its data folder " + *folder);
   }
   std::string text;

@@ -302,6 +302,28 @@ TEST_F(SetupTest, UninstallLeavesNothingButTheLabelsUnlessAskedToRemoveThem) {
   EXPECT_FALSE(FileExists(kDataFolder));
 }
 
+// A step that fails undoes the run: here the data folder's place is taken
+// by a file, so the configuration cannot be written, after the files, the
+// service and both extensions are in.
+TEST_F(SetupTest, AFailedStepUndoesTheInstallAndSaysWhichStep) {
+  ASSERT_TRUE(CreateDirectoryW(L"C:\\ProgramData\\Norvane", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(WriteWholeFile(kDataFolder, "not a folder"));
+  wchar_t temporary[MAX_PATH + 1] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH + 1, temporary), 0u);
+  const std::wstring log = std::wstring(temporary) + L"PelkoLabels-setup.log";
+  EXPECT_EQ(RunSetup(), std::optional<DWORD>(2u));
+  EXPECT_EQ(ReadWholeFile(log), "Pelko Labels " + Utf8(PELKO_VERSION_TEXT) +
+                                    " setup failed while writing the configuration; it undid what it had done.\r\n");
+  EXPECT_FALSE(ServiceExists());
+  for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    for (const std::wstring& key : OurKeys(view)) ADD_FAILURE() << "left behind: " << Utf8(key);
+  }
+  EXPECT_FALSE(EntryText(L"DisplayName"));
+  EXPECT_FALSE(FileExists(kInstallFolder));
+  EXPECT_FALSE(FileExists(kShortcut));
+  EXPECT_EQ(ReadWholeFile(kDataFolder), "not a folder") << "what was there stays";
+}
+
 // Explorer keeps the extension loaded: Windows lets such a file be renamed,
 // not written or deleted. A handle that shares reading and deleting only
 // stands for it here (Wine lets a loaded DLL be overwritten).
