@@ -115,8 +115,8 @@ std::optional<DWORD> EntryNumber(const wchar_t* name) {
 }
 
 // Names of our keys in one registry view: every subkey of the classes
-// root, its CLSID and AppID keys, and the overlay identifiers, whose name
-// or default value speaks of Pelko Labels.
+// root, its CLSID, AppID, TypeLib and Interface keys, the menu handlers and
+// the overlay identifiers, whose name or value speaks of Pelko Labels.
 std::vector<std::wstring> OurKeys(REGSAM view) {
   std::vector<std::wstring> found;
   const auto scan = [&](const std::wstring& parent, bool byValue) {
@@ -131,16 +131,20 @@ std::vector<std::wstring> OurKeys(REGSAM view) {
       if (byValue) {
         const std::wstring child = parent + L"\\" + name;
         text += ReadValue<std::wstring>(HKEY_LOCAL_MACHINE, child, nullptr, REG_SZ, view).value_or(L"");
-        for (const wchar_t* server : {L"\\LocalServer32", L"\\InprocServer32"}) {
+        for (const wchar_t* server : {L"\\LocalServer32", L"\\InprocServer32", L"\\1.0"}) {
           text += ReadValue<std::wstring>(HKEY_LOCAL_MACHINE, child + server, nullptr, REG_SZ, view).value_or(L"");
         }
       }
-      if (text.find(L"Pelko") != std::wstring::npos) found.push_back(parent + L"\\" + name);
+      if (text.find(L"Pelko") != std::wstring::npos || text.find(L"LabelUtil") != std::wstring::npos) {
+        found.push_back(parent + L"\\" + name);
+      }
     }
   };
   scan(L"Software\\Classes", false);
   scan(L"Software\\Classes\\CLSID", true);
   scan(L"Software\\Classes\\AppID", true);
+  scan(L"Software\\Classes\\TypeLib", true);
+  scan(L"Software\\Classes\\Interface", true);
   scan(L"Software\\Classes\\*\\ShellEx\\ContextMenuHandlers", false);
   scan(L"Software\\Classes\\Folder\\ShellEx\\ContextMenuHandlers", false);
   scan(kOverlayKey, false);
