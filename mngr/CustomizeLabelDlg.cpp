@@ -6,6 +6,7 @@
 #include "Module.h"
 #include "Resource.h"
 #include "SchemeRules.h"
+#include "SmallFile.h"
 #include "ShellSeam.h"
 #include "Utf16.h"
 
@@ -21,18 +22,6 @@ int SchemeLabelCount(const std::wstring& folder) {
 }
 
 std::wstring SchemeSection(LabelValue label) { return L"Label" + std::to_wstring(label); }
-
-std::wstring SystemErrorText(DWORD error) {
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  const unique_hlocal owned(text);
-  std::wstring message = text ? text : L"";
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
-    message.pop_back();
-  }
-  return message.empty() ? L"error " + std::to_wstring(error) : message;
-}
 
 }  // namespace
 

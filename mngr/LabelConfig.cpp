@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "DataFolder.h"
-#include "UniqueHandle.h"
+#include "SmallFile.h"
 
 namespace pelko {
 namespace {
@@ -18,48 +18,8 @@ constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 std::wstring MenuSectionOf(LabelValue label) { return L"MenuItem" + std::to_wstring(LabelMenuSection(label)); }
 
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-  unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  LARGE_INTEGER size{};
-  // A configuration file is a few kilobytes; anything huge is not ours to convert.
-  if (!GetFileSizeEx(file.get(), &size)) return false;
-  if (size.QuadPart > 16 * 1024 * 1024) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  return bytes.empty() ||
-         (ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
-}
-
-bool WriteUnicodeFile(const std::wstring& path, const std::wstring& text) {
-  const std::wstring aside = path + L".tmp";
-  {
-    unique_hfile file(CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    std::string bytes(kUtf16LeMark, 2);
-    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !FlushFileBuffers(file.get())) {
-      const DWORD error = GetLastError();
-      file.reset();
-      DeleteFileW(aside.c_str());
-      SetLastError(error);
-      return false;
-    }
-  }
-  if (!MoveFileExW(aside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = GetLastError();
-    DeleteFileW(aside.c_str());
-    SetLastError(error);
-    return false;
-  }
-  return true;
-}
+// A configuration file is a few kilobytes; anything huge is not ours to convert.
+constexpr std::size_t kConfigFileLimit = 16 * 1024 * 1024;
 
 std::wstring Decode(std::string_view bytes, UINT codePage) {
   if (bytes.empty()) return {};
@@ -110,14 +70,14 @@ bool WriteCurrentScheme(const std::wstring& configFile, int schemeNumber) {
 
 bool MakeConfigFileUnicode(const std::wstring& configFile) {
   std::string bytes;
-  if (!ReadWholeFile(configFile, bytes)) {
+  if (!ReadSmallFile(configFile, kConfigFileLimit, bytes)) {
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-    return WriteUnicodeFile(configFile, L"");
+    return WriteFileAside(configFile, Utf16FileBytes(L""), ExistingFile::Replace);
   }
   const std::string_view content(bytes);
   if (content.starts_with(std::string_view(kUtf16LeMark, 2))) return true;
-  if (content.starts_with(kUtf8Mark)) return WriteUnicodeFile(configFile, Decode(content.substr(3), CP_UTF8));
-  return WriteUnicodeFile(configFile, Decode(content, CP_ACP));
+  const std::wstring text = content.starts_with(kUtf8Mark) ? Decode(content.substr(3), CP_UTF8) : Decode(content, CP_ACP);
+  return WriteFileAside(configFile, Utf16FileBytes(text), ExistingFile::Replace);
 }
 
 }  // namespace pelko

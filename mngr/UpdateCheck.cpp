@@ -10,6 +10,7 @@
 #include "ObserverSeam.h"
 #include "ProductLinks.h"
 #include "ShellSeam.h"
+#include "SmallFile.h"
 #include "UniqueHandle.h"
 #include "Version.h"
 #include "VersionRules.h"
@@ -79,17 +80,6 @@ class TemporaryFile {
   std::wstring m_path;
 };
 
-// The file's text when it holds at most kVersionFileLimit bytes.
-bool ReadVersionText(const std::wstring& path, std::string& text) {
-  unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  char bytes[kVersionFileLimit + 1];
-  DWORD read = 0;
-  if (!ReadFile(file.get(), bytes, sizeof bytes, &read, nullptr) || read > kVersionFileLimit) return false;
-  text.assign(bytes, read);
-  return true;
-}
-
 // Where the version file is: the maker's server, or for tests the address
 // an administrator put beside the program.
 std::wstring VersionFileUrl() {
@@ -114,7 +104,7 @@ void UpdateCheckThreadProc(const std::shared_ptr<UpdateCheckState>& state, const
     DownloadWatch watch(stop);
     if (download.Path().size() >= 6 &&
         URLDownloadToFileW(nullptr, VersionFileUrl().c_str(), download.Path().c_str(), 0, &watch) == S_OK &&
-        !stop.Requested() && ReadVersionText(download.Path(), text) && IsNewerVersion(text, kThisVersion)) {
+        !stop.Requested() && ReadSmallFile(download.Path(), kVersionFileLimit, text) && IsNewerVersion(text, kThisVersion)) {
       InterlockedExchange(&state->newVersionFound, 1);
       NotifyNewVersion(*state);
     }

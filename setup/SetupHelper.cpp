@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "DataFolder.h"
+#include "SmallFile.h"
 #include "TickClock.h"
 #include "UniqueHandle.h"
 
@@ -31,25 +32,14 @@ constexpr DWORD kStartBoundMs = 60000;
 constexpr DWORD kPollMs = 100;
 constexpr wchar_t kConfigName[] = L"PelkoLabelShlCfg.ini";
 constexpr std::string_view kInstallDirMarker = "@INSTALL_DIR@";
-
-std::wstring ErrorText(DWORD error) {
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  const unique_hlocal owned(text);
-  std::wstring message = text ? text : L"";
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
-    message.pop_back();
-  }
-  return L"error " + std::to_wstring(error) + (message.empty() ? L"" : L", " + message);
-}
+constexpr std::size_t kTemplateLimit = 1024 * 1024;
 
 int Fail(const std::wstring& why) {
   std::fwprintf(stderr, L"%ls\n", why.c_str());
   return 1;
 }
 
-int FailWithError(const std::wstring& what, DWORD error) { return Fail(what + L": " + ErrorText(error)); }
+int FailWithError(const std::wstring& what, DWORD error) { return Fail(what + L": " + SystemErrorText(error)); }
 
 std::optional<SERVICE_STATUS_PROCESS> StatusOf(SC_HANDLE service) {
   SERVICE_STATUS_PROCESS status{};
@@ -157,22 +147,6 @@ int StartLabelService() {
   }
 }
 
-bool ReadSmallFile(const std::wstring& path, std::string& bytes) {
-  const unique_hfile file(
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size)) return false;
-  if (size.QuadPart > 1024 * 1024) {
-    SetLastError(ERROR_FILE_TOO_LARGE);
-    return false;
-  }
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  return bytes.empty() ||
-         (ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
-}
-
 // The template (UTF-8) with the install folder filled in and CRLF line
 // ends, as UTF-16 LE: the profile functions then keep any name typed later.
 std::wstring FillTemplate(std::string text, const std::wstring& installDir) {
@@ -199,34 +173,6 @@ std::wstring FillTemplate(std::string text, const std::wstring& installDir) {
   return wide;
 }
 
-// Written aside and renamed into place: a file is either whole or absent.
-bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
-  const std::wstring aside = path + L".tmp";
-  {
-    const unique_hfile file(CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                        nullptr));
-    if (!file) return false;
-    std::string bytes("\xFF\xFE", 2);
-    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !FlushFileBuffers(file.get())) {
-      const DWORD error = GetLastError();
-      DeleteFileW(aside.c_str());
-      SetLastError(error);
-      return false;
-    }
-  }
-  // No replacing: a file that appeared meanwhile is the user's.
-  if (!MoveFileExW(aside.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = GetLastError();
-    DeleteFileW(aside.c_str());
-    SetLastError(error);
-    return false;
-  }
-  return true;
-}
-
 int WriteConfig(const std::wstring& templatePath, const std::wstring& installDir) {
   const std::optional<std::wstring> folder = ProductDataFolder();
   if (!folder) return Fail(L"the system names no application-data folder");
@@ -238,10 +184,11 @@ int WriteConfig(const std::wstring& templatePath, const std::wstring& installDir
     return Fail(L"the label service has not made its data folder " + *folder);
   }
   std::string text;
-  if (!ReadSmallFile(templatePath, text)) return FailWithError(L"could not read " + templatePath, GetLastError());
+  if (!ReadSmallFile(templatePath, kTemplateLimit, text)) return FailWithError(L"could not read " + templatePath, GetLastError());
   const std::wstring filled = FillTemplate(std::move(text), installDir);
   if (filled.empty()) return Fail(L"the configuration template " + templatePath + L" is empty or not UTF-8");
-  if (!WriteUtf16File(config, filled)) {
+  // Not over a file that appeared meanwhile: that one is the user's.
+  if (!WriteFileAside(config, Utf16FileBytes(filled), ExistingFile::Keep)) {
     if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
     return FailWithError(L"could not write " + config, GetLastError());
   }

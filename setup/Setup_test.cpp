@@ -33,51 +33,8 @@ constexpr wchar_t kOverlayKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion
 constexpr DWORD kSetupBoundMs = 120000;
 
 std::wstring SetupProgram() { return BuildTreeFile(L"setup\\" PELKO_SETUP_NAME); }
-std::wstring Installed(const wchar_t* name) { return std::wstring(kInstallFolder) + L"\\" + name; }
-bool HasWow64() { return FileExists(L"C:\\windows\\syswow64\\cscript.exe"); }
-
 std::optional<DWORD> RunSetup(const std::wstring& arguments = L"/S") {
   return RunCommand(Quoted(SetupProgram()) + L" " + arguments, kSetupBoundMs);
-}
-
-// The uninstaller copies itself to the temporary folder, starts the copy
-// and ends: the run is over when every process of its job has ended.
-std::optional<DWORD> RunUninstaller(const std::wstring& arguments) {
-  std::wstring commandLine = Quoted(Installed(L"Uninstall.exe")) + L" " + arguments;
-  const unique_handle job(CreateJobObjectW(nullptr, nullptr));
-  if (!job) {
-    ReportFailedCall(L"CreateJobObjectW", GetLastError());
-    return std::nullopt;
-  }
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, L"C:\\", &startup,
-                      &process)) {
-    ReportFailedCall(L"CreateProcessW " + commandLine, GetLastError());
-    return std::nullopt;
-  }
-  const unique_handle processHandle(process.hProcess), threadHandle(process.hThread);
-  if (!AssignProcessToJobObject(job.get(), processHandle.get())) {
-    ReportFailedCall(L"AssignProcessToJobObject", GetLastError());
-    TerminateProcess(processHandle.get(), 1);
-    return std::nullopt;
-  }
-  ResumeThread(threadHandle.get());
-  WaitScope scope(L"the end of " + commandLine + L" and the copy it starts", kSetupBoundMs);
-  const bool ended = WaitUntil(kSetupBoundMs, [&] {
-    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-    return QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
-                                     nullptr) &&
-           accounting.ActiveProcesses == 0;
-  });
-  if (!ended) {
-    ReportExpiredWait(L"the uninstaller's processes", kSetupBoundMs, process.dwProcessId);
-    return std::nullopt;
-  }
-  DWORD exitCode = 0;
-  GetExitCodeProcess(processHandle.get(), &exitCode);
-  return exitCode;
 }
 
 // A value of a key in one view, or nothing.
@@ -109,9 +66,6 @@ std::optional<Value> ReadValue(HKEY root, const std::wstring& subkey, const wcha
 // A value of the Apps & Features entry (64-bit view), or nothing.
 std::optional<std::wstring> EntryText(const wchar_t* name) {
   return ReadValue<std::wstring>(HKEY_LOCAL_MACHINE, kUninstallKey, name, REG_SZ, KEY_WOW64_64KEY);
-}
-std::optional<DWORD> EntryNumber(const wchar_t* name) {
-  return ReadValue<DWORD>(HKEY_LOCAL_MACHINE, kUninstallKey, name, REG_DWORD, KEY_WOW64_64KEY);
 }
 
 // Names of our keys in one registry view: every subkey of the classes
@@ -157,11 +111,6 @@ bool ServiceExists() {
   return service.is_valid();
 }
 
-std::string RunScript(const std::wstring& host, const std::string& script) {
-  if (!WriteWholeFile(L"C:\\e2e.vbs", script)) return "could not write the script";
-  return RunCapturingOutput(Quoted(host) + L" //nologo C:\\e2e.vbs").output;
-}
-
 std::string Utf8(const std::wstring& text) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<std::size_t>(size), '\0');
@@ -169,7 +118,72 @@ std::string Utf8(const std::wstring& text) {
   return bytes;
 }
 
+// No service, no key of ours in either registry view, no entry, program
+// folder or shortcut.
+void ExpectNothingInstalled() {
+  EXPECT_FALSE(ServiceExists());
+  for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    for (const std::wstring& key : OurKeys(view)) ADD_FAILURE() << "left behind: " << Utf8(key);
+  }
+  EXPECT_FALSE(EntryText(L"DisplayName"));
+  EXPECT_FALSE(FileExists(kInstallFolder));
+  EXPECT_FALSE(FileExists(kShortcut));
+}
+
 #ifdef _WIN64
+
+std::wstring Installed(const wchar_t* name) { return std::wstring(kInstallFolder) + L"\\" + name; }
+
+bool HasWow64() { return FileExists(L"C:\\windows\\syswow64\\cscript.exe"); }
+
+// The uninstaller copies itself to the temporary folder, starts the copy
+// and ends: the run is over when every process of its job has ended.
+std::optional<DWORD> RunUninstaller(const std::wstring& arguments) {
+  std::wstring commandLine = Quoted(Installed(L"Uninstall.exe")) + L" " + arguments;
+  const unique_handle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job) {
+    ReportFailedCall(L"CreateJobObjectW", GetLastError());
+    return std::nullopt;
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, L"C:\\", &startup,
+                      &process)) {
+    ReportFailedCall(L"CreateProcessW " + commandLine, GetLastError());
+    return std::nullopt;
+  }
+  const unique_handle processHandle(process.hProcess), threadHandle(process.hThread);
+  if (!AssignProcessToJobObject(job.get(), processHandle.get())) {
+    ReportFailedCall(L"AssignProcessToJobObject", GetLastError());
+    TerminateProcess(processHandle.get(), 1);
+    return std::nullopt;
+  }
+  ResumeThread(threadHandle.get());
+  WaitScope scope(L"the end of " + commandLine + L" and the copy it starts", kSetupBoundMs);
+  const bool ended = WaitUntil(kSetupBoundMs, [&] {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    return QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                     nullptr) &&
+           accounting.ActiveProcesses == 0;
+  });
+  if (!ended) {
+    ReportExpiredWait(L"the uninstaller's processes", kSetupBoundMs, process.dwProcessId);
+    return std::nullopt;
+  }
+  DWORD exitCode = 0;
+  GetExitCodeProcess(processHandle.get(), &exitCode);
+  return exitCode;
+}
+
+std::optional<DWORD> EntryNumber(const wchar_t* name) {
+  return ReadValue<DWORD>(HKEY_LOCAL_MACHINE, kUninstallKey, name, REG_DWORD, KEY_WOW64_64KEY);
+}
+
+std::string RunScript(const std::wstring& host, const std::string& script) {
+  if (!WriteWholeFile(L"C:\\e2e.vbs", script)) return "could not write the script";
+  return RunCapturingOutput(Quoted(host) + L" //nologo C:\\e2e.vbs").output;
+}
 
 class SetupTest : public ::testing::Test {
  protected:
@@ -287,13 +301,7 @@ TEST_F(SetupTest, UninstallLeavesNothingButTheLabelsUnlessAskedToRemoveThem) {
   EXPECT_FALSE(OurKeys(KEY_WOW64_64KEY).empty()) << "the scan sees what setup wrote";
 
   ASSERT_EQ(RunUninstaller(L"/S"), std::optional<DWORD>(0u));
-  EXPECT_FALSE(ServiceExists());
-  for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-    for (const std::wstring& key : OurKeys(view)) ADD_FAILURE() << "left behind: " << Utf8(key);
-  }
-  EXPECT_FALSE(EntryText(L"DisplayName"));
-  EXPECT_FALSE(FileExists(kInstallFolder));
-  EXPECT_FALSE(FileExists(kShortcut));
+  ExpectNothingInstalled();
   EXPECT_TRUE(FileExists(kDatabase)) << "the labels are kept";
   EXPECT_TRUE(FileExists(kConfigFile));
 
@@ -318,13 +326,7 @@ TEST_F(SetupTest, AFailedStepUndoesTheInstallAndSaysWhichStep) {
   EXPECT_EQ(RunSetup(), std::optional<DWORD>(2u));
   EXPECT_EQ(ReadWholeFile(log), "Pelko Labels " + Utf8(PELKO_VERSION_TEXT) +
                                     " setup failed while writing the configuration; it undid what it had done.\r\n");
-  EXPECT_FALSE(ServiceExists());
-  for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-    for (const std::wstring& key : OurKeys(view)) ADD_FAILURE() << "left behind: " << Utf8(key);
-  }
-  EXPECT_FALSE(EntryText(L"DisplayName"));
-  EXPECT_FALSE(FileExists(kInstallFolder));
-  EXPECT_FALSE(FileExists(kShortcut));
+  ExpectNothingInstalled();
   EXPECT_EQ(ReadWholeFile(kDataFolder), "not a folder") << "what was there stays";
 }
 
@@ -368,9 +370,7 @@ TEST_F(SetupTest, AHeldExtensionIsSetAsideAndTheNewOneInstalled) {
 TEST(SetupX86, RefusesA64BitWindowsAndChangesNothing) {
   ASSERT_TRUE(FileExists(SetupProgram())) << Utf8(SetupProgram());
   EXPECT_EQ(RunSetup(), std::optional<DWORD>(216u)) << "ERROR_EXE_MACHINE_TYPE_MISMATCH";
-  EXPECT_FALSE(FileExists(kInstallFolder));
-  EXPECT_FALSE(ServiceExists());
-  EXPECT_FALSE(EntryText(L"DisplayName"));
+  ExpectNothingInstalled();
 }
 
 #endif
