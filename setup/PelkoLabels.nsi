@@ -36,6 +36,7 @@ RequestExecutionLevel admin
 ManifestDPIAware true
 Icon "${ICON}"
 UninstallIcon "${ICON}"
+BrandingText "${PRODUCT} ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
 !if "${ARCH}" == "x64"
