@@ -111,13 +111,6 @@ bool ServiceExists() {
   return service.is_valid();
 }
 
-std::string Utf8(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
-
 // No service, no key of ours in either registry view, no entry, program
 // folder or shortcut.
 void ExpectNothingInstalled() {

@@ -50,6 +50,8 @@ std::string WorkedExampleLabelFile();
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
+// text in UTF-8, for messages of failed expectations and for comparing with output.
+std::string Utf8(const std::wstring& text);
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 
