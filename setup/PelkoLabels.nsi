@@ -152,23 +152,8 @@ FunctionEnd
 
 ; Registers (or with /u unregisters) an extension with the regsvr32 of its
 ; own architecture. $1 is its exit code.
-!macro RegisterExtension UN
-Function ${UN}RegisterExtension
-  Exch $0   ; the arguments
-  Exch
-  Exch $2   ; regsvr32
-  ExecWait '"$2" /s $0' $1
-  Pop $2
-  Pop $0
-FunctionEnd
-!macroend
-!insertmacro RegisterExtension ""
-!insertmacro RegisterExtension "un."
-
-!macro RegisterExtensionWith REGSVR32 ARGUMENTS UN
-  Push "${REGSVR32}"
-  Push '${ARGUMENTS}'
-  Call ${UN}RegisterExtension
+!macro RegisterExtensionWith REGSVR32 ARGUMENTS
+  ExecWait '"${REGSVR32}" /s ${ARGUMENTS}' $1
 !macroend
 
 ; Takes out everything setup puts in the registry and the install folder,
@@ -176,17 +161,17 @@ FunctionEnd
 !macro RemoveInstall UN
 Function ${UN}RemoveInstall
   ${If} ${FileExists} "$INSTDIR\PelkoLabelShl.dll"
-    !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '/u "$INSTDIR\PelkoLabelShl.dll"' "${UN}"
+    !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '/u "$INSTDIR\PelkoLabelShl.dll"'
   ${EndIf}
 !if "${ARCH}" == "x64"
   ${If} ${FileExists} "$INSTDIR\PelkoLabelShl32.dll"
   ${AndIf} ${FileExists} "$WINDIR\SysWOW64\regsvr32.exe"
-    !insertmacro RegisterExtensionWith "$WINDIR\SysWOW64\regsvr32.exe" '/u "$INSTDIR\PelkoLabelShl32.dll"' "${UN}"
+    !insertmacro RegisterExtensionWith "$WINDIR\SysWOW64\regsvr32.exe" '/u "$INSTDIR\PelkoLabelShl32.dll"'
     ; Each extension leaves the menu and overlay keys the two share while
     ; the other is still registered; now that neither is, the first takes
     ; its view's copies out too.
     ${If} ${FileExists} "$INSTDIR\PelkoLabelShl.dll"
-      !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '/u "$INSTDIR\PelkoLabelShl.dll"' "${UN}"
+      !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '/u "$INSTDIR\PelkoLabelShl.dll"'
     ${EndIf}
   ${EndIf}
 !endif
@@ -237,11 +222,11 @@ Function FailSetup
     ; The version that was installed comes back, as it was.
     CopyFiles /SILENT "$Backup\*.*" "$INSTDIR"
     ExecWait '"$INSTDIR\PelkoLabelSvr.exe" /Service' $1
-    !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '"$INSTDIR\PelkoLabelShl.dll"' ""
+    !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '"$INSTDIR\PelkoLabelShl.dll"'
 !if "${ARCH}" == "x64"
     ${If} ${FileExists} "$INSTDIR\PelkoLabelShl32.dll"
     ${AndIf} ${FileExists} "$WINDIR\SysWOW64\regsvr32.exe"
-      !insertmacro RegisterExtensionWith "$WINDIR\SysWOW64\regsvr32.exe" '"$INSTDIR\PelkoLabelShl32.dll"' ""
+      !insertmacro RegisterExtensionWith "$WINDIR\SysWOW64\regsvr32.exe" '"$INSTDIR\PelkoLabelShl32.dll"'
     ${EndIf}
 !endif
     Push "start-service"
@@ -336,13 +321,13 @@ Section "Pelko Labels"
   ExecWait '"$INSTDIR\PelkoLabelSvr.exe" /Service' $1
   !insertmacro Check "registering the label service"
   DetailPrint "Registering the shell extension"
-  !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '"$INSTDIR\PelkoLabelShl.dll"' ""
+  !insertmacro RegisterExtensionWith "$SYSDIR\regsvr32.exe" '"$INSTDIR\PelkoLabelShl.dll"'
   !insertmacro Check "registering the shell extension"
 !if "${ARCH}" == "x64"
   ; 32-bit programs' file dialogs load the x86 extension; a 64-bit Windows
   ; without its 32-bit part has no such programs.
   ${If} ${FileExists} "$WINDIR\SysWOW64\regsvr32.exe"
-    !insertmacro RegisterExtensionWith "$WINDIR\SysWOW64\regsvr32.exe" '"$INSTDIR\PelkoLabelShl32.dll"' ""
+    !insertmacro RegisterExtensionWith "$WINDIR\SysWOW64\regsvr32.exe" '"$INSTDIR\PelkoLabelShl32.dll"'
     !insertmacro Check "registering the shell extension for 32-bit programs"
   ${EndIf}
 !endif
