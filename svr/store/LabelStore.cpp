@@ -96,6 +96,29 @@ std::optional<std::vector<LabelEntry>> CLabelStore::GetLabelCollection(LabelValu
   return taken;
 }
 
+std::vector<LabelEntry> CLabelStore::GetFolderLabels(std::u16string_view folder) const {
+  std::vector<LabelEntry> children;
+  if (folder.empty()) return children;
+  std::u16string prefix(folder);
+  if (prefix.back() != u'\\') prefix += u'\\';
+  auto it = m_labels.lower_bound(prefix);
+  while (it != m_labels.end() && PrefixAgrees(prefix, it->first, prefix.size())) {
+    const std::u16string_view rest = std::u16string_view(it->first).substr(prefix.size());
+    const std::size_t slash = rest.find(u'\\');
+    if (slash == std::u16string_view::npos) {
+      if (!rest.empty()) children.push_back({it->first, it->second});
+      ++it;
+      continue;
+    }
+    // Below a child: everything under "prefix\child\" sorts before
+    // "prefix\child]", as "\" (0x5C) is followed by "]" (0x5D).
+    std::u16string past(std::u16string_view(it->first).substr(0, prefix.size() + slash));
+    past += u']';
+    it = m_labels.lower_bound(past);
+  }
+  return children;
+}
+
 void CLabelStore::ItemRemoved(std::u16string_view path, std::optional<std::uint64_t> eventMs) {
   // An empty path names no item (and would match every path starting "\").
   if (path.empty()) return;

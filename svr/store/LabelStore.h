@@ -72,6 +72,12 @@ class CLabelStore {
   // nothing at all when the table is empty.
   std::optional<std::vector<LabelEntry>> GetLabelCollection(LabelValue labelKind) const;
 
+  // The labelled items directly inside folder (not deeper), in path order,
+  // with their stored paths. "C:\dir" and "C:\dir\" ask the same; an
+  // empty folder holds nothing. Walks only the children, stepping over each
+  // labelled subtree, however large the table.
+  std::vector<LabelEntry> GetFolderLabels(std::u16string_view folder) const;
+
   // The change tracker's operations. eventMs is when the change was seen
   // (any monotonic millisecond clock); with it, a path whose labelled item
   // was renamed away or removed gets its label back when an item appears at

@@ -165,6 +165,38 @@ TEST(LabelTable, LabelCollection) {
   EXPECT_EQ(store.GetLabelCollection(kNoLabel), std::nullopt);
 }
 
+TEST(LabelTable, FolderLabelsAreTheDirectChildrenOnly) {
+  CLabelStore store;
+  SetAll(store, {{u"D:\\P", 1},            // the folder itself: not its own child
+                 {u"D:\\P\\a.txt", 2},
+                 {u"D:\\p\\B.txt", 3},     // another letter case of the folder
+                 {u"D:\\P\\sub", 4},       // a child folder, and a labelled subtree below it
+                 {u"D:\\P\\sub\\x.txt", 5},
+                 {u"D:\\P\\sub\\deep\\y.txt", 5},
+                 {u"D:\\P\\sub!", 6},      // "!" sorts before "\": just before the subtree
+                 {u"D:\\P\\subA", 6},      // after the subtree
+                 {u"D:\\P\\\\odd", 1},     // an empty name: no child
+                 {u"D:\\PX\\c.txt", 1},    // a folder that only begins like it
+                 {u"D:\\top.txt", 2}});
+  const Entries children = {{u"D:\\P\\a.txt", 2}, {u"D:\\p\\B.txt", 3}, {u"D:\\P\\sub", 4},
+                            {u"D:\\P\\sub!", 6},  {u"D:\\P\\subA", 6}};
+  struct Case {
+    std::u16string folder;
+    Entries expected;
+  } cases[] = {
+      {u"D:\\P", children},
+      {u"d:\\p\\", children},
+      {u"D:\\P\\sub", {{u"D:\\P\\sub\\x.txt", 5}}},
+      {u"D:\\", {{u"D:\\P", 1}, {u"D:\\top.txt", 2}}},
+      {u"D:\\P\\a.txt", {}},
+      {u"D:\\none", {}},
+      {u"", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(store.GetFolderLabels(c.folder), c.expected) << std::string(c.folder.begin(), c.folder.end());
+  }
+}
+
 // --- Removal and the pool of removed labels ---
 
 TEST(LabelTable, RemovedFolderGoesToThePoolWithEverythingBelowIt) {

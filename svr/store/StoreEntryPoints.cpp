@@ -106,6 +106,14 @@ HRESULT StoreGetLabelCollection(LabelValue labelKind, ULONG* count, std::optiona
   });
 }
 
+HRESULT StoreGetFolderLabels(const wchar_t* folder, std::vector<LabelEntry>* entries) {
+  entries->clear();
+  return WithStore(S_FALSE, E_OUTOFMEMORY, [&](CLabelStore& store) {
+    *entries = store.GetFolderLabels(PathOf(folder));
+    return S_OK;
+  });
+}
+
 void StoreItemAdded(const wchar_t* path, std::optional<std::uint64_t> eventMs, const StopRequested& stopRequested) {
   WithStore([&](CLabelStore& store) { store.ItemAdded(PathOf(path), eventMs, stopRequested); });
 }

@@ -32,6 +32,10 @@ void StoreClearLabel(const wchar_t* path);
 // memory: E_OUTOFMEMORY, count 0, entries untouched.
 HRESULT StoreGetLabelCollection(LabelValue labelKind, ULONG* count, std::optional<std::vector<LabelEntry>>* entries);
 
+// The labelled items directly inside folder, in path order. Idle: S_FALSE,
+// entries empty. Out of memory: E_OUTOFMEMORY, entries empty.
+HRESULT StoreGetFolderLabels(const wchar_t* folder, std::vector<LabelEntry>* entries);
+
 // The change tracker's operations; eventMs is when the change was seen
 // (see CLabelStore). stopRequested lets a long folder walk end early.
 void StoreItemAdded(const wchar_t* path, std::optional<std::uint64_t> eventMs = std::nullopt,

@@ -37,6 +37,9 @@ TEST_F(StoreEntryPoints, AnswerIdleBeforeTheMutexExists) {
   EXPECT_EQ(count, 0u);
   ASSERT_TRUE(entries.has_value());
   EXPECT_EQ(entries->front().path, u"untouched");
+  std::vector<LabelEntry> children{{u"stale", 1}};
+  EXPECT_EQ(StoreGetFolderLabels(L"C:\\", &children), S_FALSE) << "an idle answer must not pass for an empty folder";
+  EXPECT_TRUE(children.empty());
 
   ASSERT_TRUE(CreateStoreMutex());
   EXPECT_EQ(StoreGetLabel(L"C:\\a.txt"), 0u) << "the idle calls changed the table";
@@ -63,6 +66,9 @@ TEST_F(StoreEntryPoints, ServeLabelsAndTreatANullPathAsEmpty) {
   EXPECT_EQ(StoreGetLabelCollection(0, &count, &entries), S_OK);
   ASSERT_EQ(count, 2u);
   EXPECT_EQ(*entries, (std::vector<LabelEntry>{{u"C:\\A.txt", 1}, {u"C:\\b.txt", 2}}));
+  std::vector<LabelEntry> children;
+  EXPECT_EQ(StoreGetFolderLabels(L"c:\\", &children), S_OK);
+  EXPECT_EQ(children, *entries);
 
   entries.reset();
   EXPECT_EQ(StoreGetLabelCollection(5, &count, &entries), S_OK);
