@@ -9,6 +9,11 @@
 // request and wait with a bound: a lookup that takes longer counts as
 // "service unavailable" at once. After a failure further attempts back off
 // for a moment instead of piling up. No interface pointer crosses threads.
+//
+// Explorer asks about every item of the folder it shows: the first question
+// about an item fetches the labels of its whole folder in one call
+// (ILabelFolderQuery), and the other items of the folder are answered from
+// that. A service without that interface is asked item by item.
 
 #include <windows.h>
 
@@ -37,6 +42,7 @@ class CLabelClient {
   static constexpr std::size_t kMostQueuedLookups = 64;
   static constexpr DWORD kCacheLifetimeMs = 1000;
   static constexpr std::size_t kCacheLimit = 4096;
+  static constexpr std::size_t kFolderAnswerLimit = 32;
 
   CLabelClient() = default;
   CLabelClient(const CLabelClient&) = delete;
@@ -52,8 +58,11 @@ class CLabelClient {
   // compares paths (ASCII letter case folded).
   LabelValue LookupLabel(std::u16string_view path);
   // Asks the service whatever the cache holds, and keeps the answer: the
-  // refresh worker's way to catch a change made within the lifetime.
-  LabelValue LookupLabelUncached(std::u16string_view path);
+  // refresh worker's way to catch a change made within the lifetime. An
+  // answer for the path's folder fetched at or after freshSinceTick counts
+  // as asked, so that one round of checks asks once per folder.
+  LabelValue LookupLabelUncached(std::u16string_view path, DWORD freshSinceTick);
+  LabelValue LookupLabelUncached(std::u16string_view path) { return LookupLabelUncached(path, GetTickCount() + 1); }
 
   // Sets (value not 0) or clears the label of every path with one service
   // object. False when the service could not be reached or did not finish
@@ -73,22 +82,34 @@ class CLabelClient {
   // (or never ran). A later request starts it again.
   bool StopWorker(DWORD waitMs);
 
-  // Test counters: service objects made and ILabelUtil calls made.
+  // Test counters: service objects made, and calls made on them (item and
+  // folder questions, changes).
   std::uint64_t ServiceObjectsCreated() const { return m_objectsCreated; }
   std::uint64_t ServiceCalls() const { return m_serviceCalls; }
+  std::uint64_t FolderQueries() const { return m_folderQueries; }
   // True while the lookup thread runs.
   bool WorkerRunning() const;
 
   // For the benchmark: the answer cache and the reuse of the service object
   // switched off, as a lookup per call with an object per call would be.
   void SetCachingAndReuseForTesting(bool enabled);
+  // For the benchmark and tests: ask item by item, as with a service that
+  // has no folder query.
+  void SetFolderQueryForTesting(bool enabled);
 
  private:
   struct Request;
+  struct ServiceConnection;
   bool Submit(const std::shared_ptr<Request>& request, DWORD waitMs);
   void RunLookupThread(const CWorkerThread::StopToken& stop);
-  void Serve(Request& request, struct ServiceConnection& connection);
+  void Serve(Request& request, ServiceConnection& connection);
   bool InBackoff() const;
+
+  // The per-item question, past the cache.
+  LabelValue LookupItem(std::u16string_view path);
+  struct FolderAnswer;
+  enum class FolderOutcome { Answered, NotOffered, Unavailable };
+  FolderOutcome LookupFolder(std::u16string_view folder, std::shared_ptr<const FolderAnswer>& answer);
 
   // The lookup thread and its queue.
   mutable std::mutex m_lock;
@@ -104,7 +125,10 @@ class CLabelClient {
   std::atomic<std::uint64_t> m_objectsCreated{0};
   std::atomic<std::uint64_t> m_serviceCalls{0};
 
-  std::optional<LabelValue> Recall(std::u16string_view path);
+  // The newest answer for path fetched at or after sinceTick: its own, or
+  // its folder's.
+  std::optional<LabelValue> Recall(std::u16string_view path, DWORD sinceTick);
+  std::optional<LabelValue> Recall(std::u16string_view path) { return Recall(path, GetTickCount() - kCacheLifetimeMs + 1); }
   void Remember(std::u16string_view path, LabelValue label);
   void Forget(std::u16string_view path);
 
@@ -112,9 +136,23 @@ class CLabelClient {
     LabelValue label;
     DWORD tick;
   };
+  // The labelled items of one folder, by name in the service's order;
+  // shared, never changed once made.
+  struct FolderAnswer {
+    std::vector<std::pair<std::u16string, LabelValue>> labelled;
+    DWORD tick = 0;  // when it was asked for
+    LabelValue LabelOf(std::u16string_view name) const;
+  };
+  void RememberFolder(std::u16string folder, std::shared_ptr<const FolderAnswer> answer);
   std::mutex m_cacheLock;
   std::map<std::u16string, CachedLabel, PathLess> m_cache;
+  std::map<std::u16string, std::shared_ptr<const FolderAnswer>, PathLess> m_folderAnswers;
   std::atomic<bool> m_cachingAndReuse{true};
+  std::atomic<bool> m_folderQueryEnabled{true};
+  // The service's object has no ILabelFolderQuery (an older service); asked
+  // again with every new object.
+  std::atomic<bool> m_folderQueryMissing{false};
+  std::atomic<std::uint64_t> m_folderQueries{0};
 
   // An immutable list, swapped whole: readers on any thread keep the list
   // they took while a rebuild makes the next one.
@@ -129,5 +167,14 @@ extern CLabelClient g_labelClient;
 
 // Case folding for paths as Windows compares them (CharUpperW).
 char16_t FoldForPathComparison(char16_t unit);
+
+// The folder that holds path ("C:\dir" for "C:\dir\a.txt", "C:\" for
+// "C:\a.txt") and the item's name in it; nothing for a root, a bare name or
+// a path ending with a backslash.
+struct FolderAndName {
+  std::u16string_view folder;
+  std::u16string_view name;
+};
+std::optional<FolderAndName> SplitFolderAndName(std::u16string_view path);
 
 }  // namespace pelko

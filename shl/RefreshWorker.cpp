@@ -111,8 +111,11 @@ void CRefreshWorker::Run(const CWorkerThread::StopToken& stop) {
     if (stop.WaitFor(kFirstPauseMs)) break;
     Check check;
     waitMs = kWakeUpMs;
+    // The checks of this round share the answer for their folder, fetched
+    // now, after the pause.
+    const DWORD roundStartTick = GetTickCount();
     while (TakeNewestDueCheck(check, waitMs)) {
-      const LabelValue now = g_labelClient.LookupLabelUncached(check.path);
+      const LabelValue now = g_labelClient.LookupLabelUncached(check.path, roundStartTick);
       if (now == LABEL_UNAVAILABLE) {
         // Not answered yet (the service starts, or was slow): again later.
         if (++check.attempts <= kUnansweredRetries) {

@@ -143,6 +143,40 @@ TEST_F(LabelUtilClient, AnswersAsTheInterfacePromises) {
   EXPECT_EQ(BstrElements(nine.paths->parray), std::vector<std::wstring>{L"C:\\nine"});
 }
 
+TEST_F(LabelUtilClient, TheSameObjectAnswersForAWholeFolder) {
+  com_ptr<ILabelFolderQuery> folders;
+  ASSERT_EQ(labels.query(folders), S_OK);
+  for (const auto& [path, label] : std::vector<std::pair<const wchar_t*, ULONG>>{
+           {L"D:\\Work", 1}, {L"D:\\Work\\b.txt", 2}, {L"d:\\work\\A.txt", 3}, {L"D:\\Work\\Sub\\deep.txt", 4},
+           {L"D:\\Work\\Sub", 5}, {L"D:\\WorkX\\c.txt", 6}, {L"D:\\Work\\gone.txt", 1}}) {
+    ASSERT_EQ(Set(path, label), S_OK);
+  }
+  ASSERT_EQ(Set(L"D:\\Work\\gone.txt", 0), S_OK);
+
+  struct Case {
+    const wchar_t* folder;
+    std::vector<std::wstring> names;
+    std::vector<ULONG> labels;
+  } cases[] = {
+      {L"D:\\Work", {L"A.txt", L"b.txt", L"Sub"}, {3, 2, 5}},
+      {L"d:\\WORK\\", {L"A.txt", L"b.txt", L"Sub"}, {3, 2, 5}},
+      {L"D:\\", {L"Work"}, {1}},
+      {L"D:\\Work\\Sub", {L"deep.txt"}, {4}},
+      {L"D:\\Empty", {}, {}},
+  };
+  for (const Case& c : cases) {
+    unique_bstr folder(SysAllocString(c.folder));
+    ULONG count = 99;
+    unique_variant names, values;
+    ASSERT_EQ(folders->GetFolderLabels(folder.get(), &count, names.get(), values.get()), S_OK);
+    EXPECT_EQ(count, c.names.size()) << Utf8(c.folder);
+    ASSERT_EQ(names->vt, VT_ARRAY | VT_BSTR);
+    ASSERT_EQ(values->vt, VT_ARRAY | VT_UI4);
+    EXPECT_EQ(BstrElements(names->parray), c.names) << Utf8(c.folder);
+    EXPECT_EQ(UlongElements(values->parray), c.labels) << Utf8(c.folder);
+  }
+}
+
 TEST_F(LabelUtilClient, IsNewVersionNotifiedIsOneFlagForEveryClient) {
   com_ptr<ILabelUtil> other = Create();
   ASSERT_TRUE(other);

@@ -9,6 +9,15 @@ constexpr wchar_t kClassName[] = L"LabelUtil Class";
 // The type-library marshaler (oleaut32's PSOAInterface).
 constexpr wchar_t kTypeLibraryMarshaler[] = L"{00020424-0000-0000-C000-000000000046}";
 
+// An interface the type library describes, marshaled from it.
+void AddInterfaceEntries(std::vector<RegistryKey>& keys, REFIID iid, const wchar_t* name, const std::wstring& libid) {
+  const std::wstring interfaceKey = L"Interface\\" + GuidString(iid);
+  keys.push_back({interfaceKey, KeyRule::ForceRemove, {{L"", name}}});
+  keys.push_back({interfaceKey + L"\\ProxyStubClsid", KeyRule::Remove, {{L"", kTypeLibraryMarshaler}}});
+  keys.push_back({interfaceKey + L"\\ProxyStubClsid32", KeyRule::Remove, {{L"", kTypeLibraryMarshaler}}});
+  keys.push_back({interfaceKey + L"\\TypeLib", KeyRule::Remove, {{L"", libid}, {L"Version", L"1.0"}}});
+}
+
 }  // namespace
 
 std::vector<RegistryKey> AppIdEntries(const std::wstring& serviceName) {
@@ -43,8 +52,7 @@ std::vector<RegistryKey> TypeLibraryEntries(const std::wstring& libraryPath, con
   const std::wstring libid = GuidString(LIBID_PelkoLabelSvrLib);
   const std::wstring version = L"TypeLib\\" + libid + L"\\1.0";
   std::wstring folder = libraryPath.substr(0, libraryPath.rfind(L'\\'));
-  const std::wstring interfaceKey = L"Interface\\" + GuidString(IID_ILabelUtil);
-  return {
+  std::vector<RegistryKey> keys = {
       {L"TypeLib", KeyRule::NoRemove, {}},
       {L"TypeLib\\" + libid, KeyRule::Remove, {}},
       {version, KeyRule::Remove, {{L"", L"PelkoLabelSvr 1.0 Type Library"}}},
@@ -53,11 +61,10 @@ std::vector<RegistryKey> TypeLibraryEntries(const std::wstring& libraryPath, con
       {version + L"\\FLAGS", KeyRule::Remove, {{L"", L"0"}}},
       {version + L"\\HELPDIR", KeyRule::Remove, {{L"", folder}}},
       {L"Interface", KeyRule::NoRemove, {}},
-      {interfaceKey, KeyRule::ForceRemove, {{L"", L"ILabelUtil"}}},
-      {interfaceKey + L"\\ProxyStubClsid", KeyRule::Remove, {{L"", kTypeLibraryMarshaler}}},
-      {interfaceKey + L"\\ProxyStubClsid32", KeyRule::Remove, {{L"", kTypeLibraryMarshaler}}},
-      {interfaceKey + L"\\TypeLib", KeyRule::Remove, {{L"", libid}, {L"Version", L"1.0"}}},
   };
+  AddInterfaceEntries(keys, IID_ILabelUtil, L"ILabelUtil", libid);
+  AddInterfaceEntries(keys, IID_ILabelFolderQuery, L"ILabelFolderQuery", libid);
+  return keys;
 }
 
 }  // namespace pelko

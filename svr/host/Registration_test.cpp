@@ -23,6 +23,7 @@ const std::wstring kAppIdKey = L"AppID\\" + GuidString(kAppId);
 const std::wstring kClsidKey = L"CLSID\\" + GuidString(CLSID_LabelUtil);
 const std::wstring kTypeLibKey = L"TypeLib\\" + GuidString(LIBID_PelkoLabelSvrLib) + L"\\1.0";
 const std::wstring kInterfaceKey = L"Interface\\" + GuidString(IID_ILabelUtil);
+const std::wstring kFolderQueryKey = L"Interface\\" + GuidString(IID_ILabelFolderQuery);
 const std::wstring kQuotedProgram = L"\"" + std::wstring(kInstalledProgram) + L"\"";
 
 struct ExpectedValue {
@@ -73,17 +74,20 @@ TEST(Registration, RegServerWritesEveryEntryAndUnregServerRemovesThem) {
   EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kClsidKey + L"\\Programmable"));
   EXPECT_FALSE(ReadRegistryString(HKEY_CLASSES_ROOT, kAppIdKey, L"LocalService"));
   ExpectValues(HKEY_CLASSES_ROOT, {{kTypeLibKey, L"", L"PelkoLabelSvr 1.0 Type Library"},
-                                   {kInterfaceKey + L"\\TypeLib", L"", GuidString(LIBID_PelkoLabelSvrLib)}});
+                                   {kInterfaceKey + L"\\TypeLib", L"", GuidString(LIBID_PelkoLabelSvrLib)},
+                                   {kFolderQueryKey + L"\\TypeLib", L"", GuidString(LIBID_PelkoLabelSvrLib)}});
   // 32-bit clients (the x86 extension in a 32-bit Explorer) find the
-  // interface and the library in the 32-bit view.
+  // interfaces and the library in the 32-bit view.
   ExpectValues(HKEY_CLASSES_ROOT,
                {{kTypeLibKey + L"\\0\\win32", L"", kInstalledProgram},
-                {kInterfaceKey + L"\\ProxyStubClsid32", L"", L"{00020424-0000-0000-C000-000000000046}"}},
+                {kInterfaceKey + L"\\ProxyStubClsid32", L"", L"{00020424-0000-0000-C000-000000000046}"},
+                {kFolderQueryKey + L"\\ProxyStubClsid32", L"", L"{00020424-0000-0000-C000-000000000046}"}},
                KEY_WOW64_32KEY);
 
   ASSERT_EQ(RunInstalled(L"-UnregServer"), 0u);
   ExpectGone(HKEY_CLASSES_ROOT, kRegisteredKeys);
-  ExpectGone(HKEY_CLASSES_ROOT, {kInterfaceKey, L"TypeLib\\" + GuidString(LIBID_PelkoLabelSvrLib)}, KEY_WOW64_32KEY);
+  ExpectGone(HKEY_CLASSES_ROOT, {kInterfaceKey, kFolderQueryKey, L"TypeLib\\" + GuidString(LIBID_PelkoLabelSvrLib)},
+             KEY_WOW64_32KEY);
   EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, L"AppID"));
   EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
   EXPECT_EQ(RunInstalled(L"/UnregServer"), 0u) << "unregistering twice must not fail";

@@ -103,6 +103,7 @@ const QITAB* CLabelUtil::InterfaceTable() {
   static const QITAB table[] = {
       QITABENT(CLabelUtil, ILabelUtil),
       QITABENT(CLabelUtil, IDispatch),
+      QITABENT(CLabelUtil, ILabelFolderQuery),
       {},
   };
   return table;
@@ -131,6 +132,49 @@ IFACEMETHODIMP CLabelUtil::GetLabelCollection(ULONG labelKind, ULONG* count, VAR
       StoreArray(labelArray, VT_UI4, std::move(*labels), Previous::Undefined);
     }
     return hr;
+  });
+}
+
+IFACEMETHODIMP CLabelUtil::GetFolderLabels(BSTR folder, ULONG* count, VARIANT* nameArray, VARIANT* labelArray) {
+  RETURN_HR_IF(E_POINTER, !count || !nameArray || !labelArray);
+  *count = 0;
+  VariantInit(nameArray);
+  VariantInit(labelArray);
+  return CatchAll([&]() -> HRESULT {
+    std::vector<LabelEntry> children;
+    const HRESULT hr = StoreGetFolderLabels(folder, &children);
+    if (hr != S_OK) return hr;
+    // Each stored path is the folder, a backslash unless the folder ends
+    // with one, and the name.
+    const std::size_t folderLength = SysStringLen(folder);
+    const bool endsWithBackslash = folderLength > 0 && folder[folderLength - 1] == L'\\';
+    const std::size_t nameStart = folderLength + (endsWithBackslash ? 0 : 1);
+    unique_safearray names = CreateVector(VT_BSTR, children.size());
+    unique_safearray labels = CreateVector(VT_UI4, children.size());
+    RETURN_HR_IF(E_OUTOFMEMORY, !names || !labels);
+    // Filled in place: one allocation per name, no copy through PutElement.
+    BSTR* nameSlots = nullptr;
+    ULONG* labelSlots = nullptr;
+    RETURN_IF_FAILED(SafeArrayAccessData(names.get(), reinterpret_cast<void**>(&nameSlots)));
+    HRESULT filled = SafeArrayAccessData(labels.get(), reinterpret_cast<void**>(&labelSlots));
+    if (SUCCEEDED(filled)) {
+      for (std::size_t i = 0; i < children.size(); ++i) {
+        const std::u16string_view name = std::u16string_view(children[i].path).substr(nameStart);
+        nameSlots[i] = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(name.data()), static_cast<UINT>(name.size()));
+        if (!nameSlots[i]) {
+          filled = E_OUTOFMEMORY;
+          break;
+        }
+        labelSlots[i] = children[i].label;
+      }
+      SafeArrayUnaccessData(labels.get());
+    }
+    SafeArrayUnaccessData(names.get());
+    RETURN_IF_FAILED(filled);
+    StoreArray(nameArray, VT_BSTR, std::move(names), Previous::Undefined);
+    StoreArray(labelArray, VT_UI4, std::move(labels), Previous::Undefined);
+    *count = static_cast<ULONG>(children.size());
+    return S_OK;
   });
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // CLabelUtil: the COM front of the label table. Stateless: every call goes
 // to a locked store entry point; all objects of all clients share the one
-// table and the one IsNewVersionNotified flag of the service process.
+// table and the one IsNewVersionNotified flag of the service process. The
+// same object answers ILabelFolderQuery, the shell extension's question
+// about a whole folder.
 
 #include <windows.h>
 
@@ -11,7 +13,7 @@
 
 namespace pelko {
 
-class CLabelUtil : public DispatchImpl<ILabelUtil, IID_ILabelUtil, LIBID_PelkoLabelSvrLib> {
+class CLabelUtil : public DispatchImpl<ILabelUtil, IID_ILabelUtil, LIBID_PelkoLabelSvrLib>, public ILabelFolderQuery {
  public:
   static const QITAB* InterfaceTable();
 
@@ -22,6 +24,9 @@ class CLabelUtil : public DispatchImpl<ILabelUtil, IID_ILabelUtil, LIBID_PelkoLa
   IFACEMETHODIMP GetLabelCollection(ULONG labelKind, ULONG* count, VARIANT* pathArray, VARIANT* labelArray) override;
   IFACEMETHODIMP get_IsNewVersionNotified(VARIANT_BOOL* value) override;
   IFACEMETHODIMP put_IsNewVersionNotified(VARIANT_BOOL value) override;
+
+  // ILabelFolderQuery
+  IFACEMETHODIMP GetFolderLabels(BSTR folder, ULONG* count, VARIANT* nameArray, VARIANT* labelArray) override;
 
   // IDispatch: scripts pass outputs as VARIANT references, which the type
   // library's Invoke rejects for ULONG* parameters; they are served here.
