@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -226,6 +227,153 @@ TEST_F(LabelListTest, AMissingNameShowsErrorAndAMissingIconEndsTheProgram) {
   ASSERT_TRUE(manager.Started());
   EXPECT_EQ(manager.WaitForExit(kWindowBoundMs), 1u) << "the program ends";
   EXPECT_EQ(Messages(), (std::vector<std::string>{"[Pelko Labels] Cannot load custom icons. Please re-install the product."}));
+}
+
+// Fills whose path checks are slowed or hang through the manager's
+// ".path-check" seam: the window answers while they run, rows come in the
+// service's order, and a check that never answers stops neither the other
+// rows, nor a refresh, nor closing.
+class ListFillTest : public LabelListTest {
+ protected:
+  // Every labelled item, in the service's order (by path), with whether it exists.
+  struct Item {
+    std::wstring path;
+    ULONG label;
+    bool exists;
+  };
+  void LabelAll(const std::vector<Item>& items) {
+    for (const Item& item : items) {
+      if (item.exists) ASSERT_TRUE(CreateFileWithText(item.path)) << Utf8(item.path);
+      Label(item.path, item.label);
+    }
+  }
+  static Rows Expected(const std::vector<Item>& items, std::size_t count) {
+    static const wchar_t* const names[] = {L"", L"Red", L"Orange", L"Yellow", L"Green", L"Blue", L"Gray"};
+    Rows rows;
+    for (std::size_t index = 0; index < count; ++index) {
+      if (items[index].exists) rows.push_back({names[items[index].label], items[index].path});
+    }
+    return rows;
+  }
+  static bool IsPrefixOf(const Rows& part, const Rows& whole) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+  }
+  // Starts the manager without waiting for its fill.
+  ManagerWindows OpenFilling(StartedProgram& manager) {
+    manager = StartManager();
+    const HWND frame = WaitForTopLevelWindow(kFrameClass, kTitle, manager.ProcessId(), kWindowBoundMs);
+    return frame ? FindParts(frame) : ManagerWindows{};
+  }
+  static bool Filling(const ManagerWindows& parts) { return GetPropW(parts.list, kListFillingProperty) != nullptr; }
+  // The window answers a sent message within a quarter of a second.
+  static bool Answers(HWND window) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 250, &ignored) != 0;
+  }
+  // Reads the rows while the fill runs: each reading must be the start of
+  // the final list (no stale rows, no other order) and the window must
+  // answer every time. The distinct row counts seen.
+  std::set<std::size_t> WatchFill(const ManagerWindows& parts, const Rows& final) {
+    std::set<std::size_t> counts;
+    while (Filling(parts) && counts.size() < 1000) {
+      EXPECT_TRUE(Answers(parts.frame)) << "the window did not answer during the fill";
+      EXPECT_TRUE(SendMessageW(parts.toolbars[1], TB_ISBUTTONENABLED, kIdRefresh, 0)) << "the ribbon answers";
+      const Rows now = NamesAndPaths(parts.list);
+      EXPECT_TRUE(IsPrefixOf(now, final)) << now.size() << " rows, not the start of the final list";
+      counts.insert(now.size());
+      Sleep(50);
+    }
+    return counts;
+  }
+};
+
+TEST_F(ListFillTest, SlowChecksLetTheWindowAnswerAndRowsComeInTheServicesOrder) {
+  std::vector<Item> items;
+  for (int index = 0; index < 24; ++index) {
+    wchar_t path[64];
+    swprintf(path, 64, L"C:\\fill\\item%02d.txt", index);
+    items.push_back({path, static_cast<ULONG>(1 + index % 6), index % 5 != 3});
+  }
+  ASSERT_TRUE(CreateDirectoryW(L"C:\\fill", nullptr));
+  LabelAll(items);
+  ASSERT_TRUE(WritePathCheckSeam("150"));  // two checkers: about two seconds in all
+
+  StartedProgram manager;
+  const ManagerWindows parts = OpenFilling(manager);
+  ASSERT_NE(parts.list, nullptr);
+  const Rows final = Expected(items, items.size());
+  const std::set<std::size_t> counts = WatchFill(parts, final);
+  EXPECT_TRUE(std::any_of(counts.begin(), counts.end(), [&](std::size_t n) { return n > 0 && n < final.size(); }))
+      << "rows came only all at once";
+  ASSERT_TRUE(WaitForFilledList(parts.list));
+  EXPECT_EQ(NamesAndPaths(parts.list), final);
+  EXPECT_EQ(Close(parts.frame, manager), 0u);
+}
+
+TEST_F(ListFillTest, ARefreshDuringAFillReplacesItWithoutStaleRows) {
+  std::vector<Item> items;
+  for (int index = 0; index < 20; ++index) {
+    wchar_t path[64];
+    swprintf(path, 64, L"C:\\fill\\item%02d.txt", index);
+    items.push_back({path, 2, true});
+  }
+  ASSERT_TRUE(CreateDirectoryW(L"C:\\fill", nullptr));
+  LabelAll(items);
+  ASSERT_TRUE(WritePathCheckSeam("200"));
+
+  StartedProgram manager;
+  const ManagerWindows parts = OpenFilling(manager);
+  ASSERT_NE(parts.list, nullptr);
+  ASSERT_TRUE(WaitUntil(kWindowBoundMs, [&] { return SendMessageW(parts.list, LVM_GETITEMCOUNT, 0, 0) > 0; }));
+  ASSERT_TRUE(Filling(parts)) << "the fill ended before the refresh";
+  // The last items lose their labels: the running fill's answer still has them.
+  for (std::size_t index = 14; index < items.size(); ++index) {
+    ASSERT_EQ(m_labels->ClearLabel(unique_bstr(SysAllocString(items[index].path.c_str())).get()), S_OK);
+  }
+  items.resize(14);
+  ASSERT_TRUE(WritePathCheckSeam("20"));
+  DWORD_PTR ignored = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(parts.frame, WM_COMMAND, kIdRefresh, 0, SMTO_ABORTIFHUNG, 1000, &ignored));
+  const Rows final = Expected(items, items.size());
+  WatchFill(parts, final);
+  ASSERT_TRUE(WaitForFilledList(parts.list));
+  EXPECT_EQ(NamesAndPaths(parts.list), final);
+  Sleep(500);  // time for a stale batch of the replaced fill to come
+  EXPECT_EQ(NamesAndPaths(parts.list), final);
+  EXPECT_EQ(Close(parts.frame, manager), 0u);
+}
+
+TEST_F(ListFillTest, AHungCheckStopsNeitherTheOtherRowsNorARefreshNorClosing) {
+  // In the service's order: C:, then two on D: (the second's check hangs,
+  // as on a share that went away), then one on T:.
+  ASSERT_TRUE(CreateFileWithText(L"C:\\before.txt") && CreateFileWithText(L"D:\\stuck.txt") &&
+              CreateFileWithText(L"D:\\same-drive.txt"));
+  const std::wstring after = BuildTreeFile(L"mngr\\PelkoLabelMngr.exe");
+  Label(L"C:\\before.txt", 1);
+  Label(L"D:\\same-drive.txt", 2);
+  Label(L"D:\\stuck.txt", 3);
+  Label(after, 4);
+  ASSERT_TRUE(WritePathCheckSeam("0;D:\\stuck.txt"));
+  const Rows final{{L"Red", L"C:\\before.txt"}, {L"Orange", L"D:\\same-drive.txt"}, {L"Green", after}};
+
+  StartedProgram manager;
+  const ManagerWindows parts = OpenFilling(manager);
+  ASSERT_NE(parts.list, nullptr);
+  WatchFill(parts, final);
+  ASSERT_TRUE(WaitForFilledList(parts.list));
+  EXPECT_EQ(NamesAndPaths(parts.list), final);
+
+  // Again, with the first hung check still stuck in its thread.
+  DWORD_PTR ignored = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(parts.frame, WM_COMMAND, kIdRefresh, 0, SMTO_ABORTIFHUNG, 1000, &ignored));
+  WatchFill(parts, final);
+  ASSERT_TRUE(WaitForFilledList(parts.list));
+  EXPECT_EQ(NamesAndPaths(parts.list), final);
+
+  // Closing in the middle of a third fill, its check hanging.
+  ASSERT_TRUE(SendMessageTimeoutW(parts.frame, WM_COMMAND, kIdRefresh, 0, SMTO_ABORTIFHUNG, 1000, &ignored));
+  ASSERT_TRUE(WaitUntil(2000, [&] { return Filling(parts); }));
+  EXPECT_EQ(Close(parts.frame, manager), 0u);
 }
 
 // The Customize Labels dialog of a running manager, opened from its command.

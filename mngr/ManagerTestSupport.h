@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "GuiTestSupport.h"
@@ -39,9 +40,28 @@ ManagerWindows FindParts(HWND frame);
 
 // The installed manager started on the test desktop with arguments.
 StartedProgram StartManager(const std::wstring& arguments = {});
-// Starts the manager and waits for its main window (null, reported, when none came).
-HWND StartMain(StartedProgram& program);
+// Starts the manager and waits for its main window (null, reported, when none
+// came) and for the first fill of its list.
+HWND StartMain(StartedProgram& program, DWORD boundMs = kWindowBoundMs);
 // Closes the main window as the user would and waits for the process.
 std::optional<DWORD> Close(HWND frame, StartedProgram& program);
+
+// The property the label list carries while the view fills it.
+inline constexpr wchar_t kListFillingProperty[] = L"Norvane.PelkoLabels.Filling";
+// Waits until the list holds no fill in progress; false (reported) when one
+// outlived boundMs.
+bool WaitForFilledList(HWND list, DWORD boundMs = kWindowBoundMs);
+
+// labels.lst holding these labels in this order (the service's, by path),
+// for a service that has not started yet: it reads the file once, at start.
+bool WriteLabelDatabase(const std::vector<std::pair<std::wstring, ULONG>>& labels);
+
+// Runs a /bin/sh script on the Linux side (many files are made there in a
+// moment, where Wine takes a call per file) and waits until it ended.
+bool RunUnixScript(const std::string& script, DWORD boundMs = 60000);
+
+// What the manager's path-check seam ("PelkoLabelMngr.exe.path-check")
+// holds: a delay per check and a pattern of paths whose check hangs.
+bool WritePathCheckSeam(const std::string& value);
 
 }  // namespace pelko::testing

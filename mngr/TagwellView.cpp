@@ -22,6 +22,10 @@ namespace {
 constexpr wchar_t kListLayoutValue[] = L"ListLayout";
 constexpr wchar_t kUnknownLabelName[] = L"Unknown";
 constexpr int kProgramIconImage = 0;
+constexpr UINT_PTR kFillTimer = 1;
+// How often a running fill's checked items are taken: rows come in batches.
+constexpr UINT kFillTickMs = 30;
+constexpr wchar_t kListingText[] = L"Listing the labelled items...";
 
 std::vector<int> SelectedRows(HWND list) {
   std::vector<int> rows;
@@ -31,37 +35,54 @@ std::vector<int> SelectedRows(HWND list) {
   return rows;
 }
 
-void SetCell(HWND list, int row, int column, const std::wstring& text, int image = -1) {
-  LVITEMW item{};
-  item.mask = LVIF_TEXT | (image >= 0 ? LVIF_IMAGE : 0u);
-  item.iItem = row;
-  item.iSubItem = column;
-  item.pszText = const_cast<wchar_t*>(text.c_str());
-  item.iImage = image;
-  SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-}
-
-// While this lives the list does not redraw: a fill of many rows paints once.
-class RedrawPause {
- public:
-  explicit RedrawPause(HWND window) : m_window(window) { SendMessageW(m_window, WM_SETREDRAW, FALSE, 0); }
-  ~RedrawPause() {
-    SendMessageW(m_window, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(m_window, nullptr, TRUE);
-  }
-  RedrawPause(const RedrawPause&) = delete;
-  RedrawPause& operator=(const RedrawPause&) = delete;
-
- private:
-  HWND m_window;
-};
-
 std::wstring ClearFailureText(std::size_t failed) {
   return failed == 1 ? std::wstring(L"The label of 1 item could not be cleared.")
                      : L"The labels of " + std::to_wstring(failed) + L" items could not be cleared.";
 }
 
 }  // namespace
+
+// The rows' texts and icons, read from the answer when the list asks.
+class CTagwellView::LabelRows final : public CItemSource {
+ public:
+  explicit LabelRows(const CTagwellView& view) : m_view(view) {}
+
+  std::wstring ItemText(std::size_t item, int column) const override {
+    const LabelledItem* labelled = Item(item);
+    if (!labelled) return {};
+    switch (column) {
+      case 0:
+        return std::to_wstring(labelled->label);
+      case kColorColumn: {
+        const auto name = g_labelNames.find(labelled->label);
+        return IsKnownLabel(labelled->label) && name != g_labelNames.end() ? name->second : kUnknownLabelName;
+      }
+      case kPathColumn:
+        return labelled->path;
+      default:
+        return {};
+    }
+  }
+
+  int ItemImage(std::size_t item, int column) const override {
+    const LabelledItem* labelled = Item(item);
+    // -1, as a cell of an item whose image was never set: no icon and no gap before the text.
+    if (!labelled || column != kColorColumn) return -1;
+    const bool known = IsKnownLabel(labelled->label) && g_labelNames.count(labelled->label) != 0;
+    return known ? static_cast<int>(labelled->label) : kProgramIconImage;
+  }
+
+ private:
+  const LabelledItem* Item(std::size_t item) const {
+    return m_view.m_items && item < m_view.m_items->size() ? &(*m_view.m_items)[item] : nullptr;
+  }
+  const CTagwellView& m_view;
+};
+
+CTagwellView::CTagwellView() : m_rows(std::make_unique<LabelRows>(*this)) {}
+
+// A fill's threads keep what they use; they are not waited for.
+CTagwellView::~CTagwellView() = default;
 
 bool CTagwellView::Create(HWND frame, HINSTANCE instance) {
   m_instance = instance;
@@ -74,7 +95,11 @@ bool CTagwellView::Create(HWND frame, HINSTANCE instance) {
 }
 
 void CTagwellView::OnInitialUpdate() {
-  if (!m_list.Attach(GetDlgItem(m_form, kListControlId))) return;
+  // 100,000 rows as list-view items would take seconds to insert and sort.
+  const HWND list = CListGrid::RecreateAsOwnerData(GetDlgItem(m_form, kListControlId));
+  if (!list || !m_list.Attach(list)) return;
+  m_list.SetItemSource(m_rows.get());
+  m_emptyText = m_list.EmptyText();
   m_configPath = GetConfigFilePath();
   if (m_configPath.empty()) EndWithMessage(L"Missing config file. Please re-install the product.");
 
@@ -138,38 +163,43 @@ bool CTagwellView::LoadLabelIcons() {
 }
 
 void CTagwellView::FillLabelList() {
-  const HWND list = List();
-  SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-  std::vector<LabelledItem> items;
-  {
-    const com_ptr<ILabelUtil> labels = CreateLabelUtil();
-    if (!labels) return;
-    items = GetAllLabels(*labels.get());
+  if (!List()) return;
+  m_fill = std::make_unique<CLabelListFill>(&GetAllLabelsInOwnApartment,
+                                            [check = PathCheck::FromSeam()](const std::wstring& path) {
+                                              return check.Exists(path);
+                                            });
+  m_fillShown = false;
+  if (!m_fill->Start()) {
+    m_fill.reset();
+    return;
   }
-  if (items.empty()) return;
+  SetPropW(List(), kFillingProperty, reinterpret_cast<HANDLE>(1));
+  if (m_list.ItemCount() == 0) m_list.SetEmptyText(kListingText);
+  SetTimer(m_form, kFillTimer, kFillTickMs, nullptr);
+}
 
-  const RedrawPause pause(list);
-  SendMessageW(list, LVM_SETITEMCOUNT, items.size(), 0);
-  int row = 0;
-  for (std::size_t index = 0; index < items.size(); ++index) {
-    const LabelledItem& item = items[index];
-    if (!PathFileExistsW(item.path.c_str())) continue;
-    const std::wstring value = std::to_wstring(item.label);
-    LVITEMW newRow{};
-    newRow.mask = LVIF_TEXT | LVIF_PARAM;
-    newRow.iItem = row;
-    newRow.pszText = const_cast<wchar_t*>(value.c_str());
-    newRow.lParam = static_cast<LPARAM>(index);
-    row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&newRow)));
-    if (row < 0) break;
-    const auto name = g_labelNames.find(item.label);
-    const bool known = IsKnownLabel(item.label) && name != g_labelNames.end();
-    SetCell(list, row, kColorColumn, known ? name->second : kUnknownLabelName,
-            known ? static_cast<int>(item.label) : kProgramIconImage);
-    SetCell(list, row, kPathColumn, item.path);
-    ++row;
+void CTagwellView::OnFillTimer() {
+  if (!m_fill) return EndFill();
+  const CLabelListFill::Progress progress = m_fill->Collect(GetTickCount());
+  if (!progress.answered) return;
+  if (!m_fillShown && (!progress.existing.empty() || progress.finished)) {
+    m_list.ClearItems();
+    m_items = m_fill->Answer();
+    m_fillShown = true;
   }
-  m_list.SortAgain();
+  m_list.AppendItems(progress.existing);
+  if (progress.finished) {
+    EndFill();
+    m_list.SortAgain();
+  }
+}
+
+void CTagwellView::EndFill() {
+  KillTimer(m_form, kFillTimer);
+  m_fill.reset();
+  if (!List()) return;
+  m_list.SetEmptyText(m_emptyText);
+  RemovePropW(List(), kFillingProperty);
 }
 
 void CTagwellView::OpenSelectedItems() {
@@ -192,9 +222,11 @@ void CTagwellView::ClearSelectedLabels() {
         ++failed;
         continue;
       }
-      SendMessageW(List(), LVM_DELETEITEM, *row, 0);
+      m_list.DeleteRow(*row);
       NotifyItemUpdated(path);
     }
+    // A fill under way may have had its answer before these were cleared.
+    if (m_fill && failed < selected.size()) FillLabelList();
   } else {
     failed = selected.size();
   }
@@ -204,7 +236,6 @@ void CTagwellView::ClearSelectedLabels() {
 void CTagwellView::CustomizeLabels() {
   CCustomizeLabelDlg dialog(m_instance, m_configPath);
   if (dialog.DoModal(GetAncestor(m_form, GA_ROOT)) != IDOK) return;
-  SendMessageW(List(), LVM_DELETEALLITEMS, 0, 0);
   if (!LoadLabelIcons()) return;
   LoadLabelNames(m_configPath);
   FillLabelList();
@@ -287,6 +318,13 @@ INT_PTR CALLBACK CTagwellView::FormProc(HWND form, UINT message, WPARAM wParam, 
   auto* self = reinterpret_cast<CTagwellView*>(GetWindowLongPtrW(form, DWLP_USER));
   if (!self) return FALSE;
   switch (message) {
+    case WM_TIMER:
+      if (wParam != kFillTimer) return FALSE;
+      self->OnFillTimer();
+      return TRUE;
+    case WM_DESTROY:
+      self->EndFill();
+      return FALSE;
     case WM_SIZE:
       if (!self->List()) return FALSE;
       MoveWindow(self->List(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);

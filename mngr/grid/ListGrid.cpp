@@ -132,6 +132,7 @@ void CTextColumnTrait::OnCellPrePaint(CListGrid&, NMLVCUSTOMDRAW& draw) {
 }
 
 bool CTextColumnTrait::SortRows(CListGrid& grid, int column, bool ascending) {
+  if (grid.HasItemSource()) return grid.SortItems(column, numericSort, ascending);
   const HWND list = grid.Window();
   const int count = grid.ItemCount();
   // Each cell is read once; the list view then sorts by the rank computed
@@ -273,6 +274,26 @@ void CListGrid::Detach() {
   m_list = m_parent = nullptr;
 }
 
+HWND CListGrid::RecreateAsOwnerData(HWND list) {
+  const HWND parent = GetParent(list);
+  if (!parent) return nullptr;
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(list, GWL_STYLE));
+  if (style & LVS_OWNERDATA) return list;
+  RECT place{};
+  GetWindowRect(list, &place);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+  const HWND made = CreateWindowExW(static_cast<DWORD>(GetWindowLongPtrW(list, GWL_EXSTYLE)), WC_LISTVIEWW, L"",
+                                    style | LVS_OWNERDATA, place.left, place.top, place.right - place.left,
+                                    place.bottom - place.top, parent,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(GetDlgCtrlID(list))),
+                                    reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(list, GWLP_HINSTANCE)), nullptr);
+  if (!made) return nullptr;
+  SendMessageW(made, WM_SETFONT, SendMessageW(list, WM_GETFONT, 0, 0), FALSE);
+  SetWindowPos(made, list, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  DestroyWindow(list);
+  return made;
+}
+
 HWND CListGrid::Header() const noexcept {
   return m_list ? reinterpret_cast<HWND>(SendMessageW(m_list, LVM_GETHEADER, 0, 0)) : nullptr;
 }
@@ -335,6 +356,10 @@ bool CListGrid::IsRowSelected(int row) const {
 }
 
 std::wstring CListGrid::ItemText(int row, int column) const {
+  if (m_source) {
+    return row >= 0 && static_cast<std::size_t>(row) < m_items.size() ? m_source->ItemText(m_items[static_cast<std::size_t>(row)], column)
+                                                                         : std::wstring();
+  }
   std::wstring text(256, L'\0');
   for (;;) {
     LVITEMW item{};
@@ -383,11 +408,131 @@ void CListGrid::FitColumnWidth(int column, bool includeHeading) {
 }
 
 bool CListGrid::SortByColumn(int column, bool ascending) {
-  if (!m_list || (GetWindowLongPtrW(m_list, GWL_STYLE) & LVS_OWNERDATA)) return false;
+  if (!m_list || ((GetWindowLongPtrW(m_list, GWL_STYLE) & LVS_OWNERDATA) && !m_source)) return false;
   CColumnTrait* trait = ColumnTrait(column);
   if (!trait) return false;
   if (ItemCount() == 0) return true;
   return trait->SortRows(*this, column, ascending);
+}
+
+void CListGrid::SetItemSource(const CItemSource* source) {
+  m_items.clear();
+  if (m_list) SendMessageW(m_list, LVM_DELETEALLITEMS, 0, 0);
+  m_source = source;
+}
+
+void CListGrid::AppendItems(const std::vector<std::size_t>& items) {
+  if (!m_list || !m_source || items.empty()) return;
+  const auto before = static_cast<int>(m_items.size());
+  m_items.insert(m_items.end(), items.begin(), items.end());
+  // The rest of the list and its scroll place stay; rows that come into
+  // view are drawn (and, after an empty list, its text goes).
+  SendMessageW(m_list, LVM_SETITEMCOUNT, m_items.size(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  const auto lastShown = static_cast<int>(SendMessageW(m_list, LVM_GETTOPINDEX, 0, 0) +
+                                          SendMessageW(m_list, LVM_GETCOUNTPERPAGE, 0, 0));
+  if (before <= lastShown) InvalidateRect(m_list, nullptr, before == 0);
+}
+
+void CListGrid::ClearItems() {
+  m_items.clear();
+  if (m_list) SendMessageW(m_list, LVM_DELETEALLITEMS, 0, 0);
+}
+
+std::size_t CListGrid::ItemOfRow(int row) const {
+  return row >= 0 && static_cast<std::size_t>(row) < m_items.size() ? m_items[static_cast<std::size_t>(row)]
+                                                                     : static_cast<std::size_t>(-1);
+}
+
+void CListGrid::DeleteRow(int row) {
+  if (!m_list || row < 0 || row >= ItemCount()) return;
+  // The rows after it move up before the list view draws them again.
+  if (m_source && static_cast<std::size_t>(row) < m_items.size())
+    m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(row));
+  SendMessageW(m_list, LVM_DELETEITEM, row, 0);
+}
+
+bool CListGrid::SortItems(int column, bool numeric, bool ascending) {
+  if (!m_source) return false;
+  std::vector<int> order(m_items.size());
+  std::iota(order.begin(), order.end(), 0);
+  grid::SortRowOrder(
+      order, [this, column](int row) { return U16(m_source->ItemText(m_items[static_cast<std::size_t>(row)], column)); },
+      numeric, ascending);
+  ShowInOrder(order);
+  return true;
+}
+
+void CListGrid::ShowInOrder(const std::vector<int>& order) {
+  const std::size_t count = m_items.size();
+  std::vector<std::size_t> items(count);
+  std::vector<int> newRowOf(count);
+  for (std::size_t row = 0; row < count; ++row) {
+    const auto was = static_cast<std::size_t>(order[row]);
+    items[row] = m_items[was];
+    newRowOf[was] = static_cast<int>(row);
+  }
+  // The list view keeps states by row: they move with their items, as
+  // LVM_SORTITEMS moves them.
+  const auto selectedCount = static_cast<std::size_t>(SendMessageW(m_list, LVM_GETSELECTEDCOUNT, 0, 0));
+  std::vector<int> selected;
+  if (selectedCount < count) {
+    for (int row = -1; (row = static_cast<int>(SendMessageW(m_list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0;)
+      selected.push_back(row);
+  }
+  const int focused = FocusedRow();
+  const auto mark = static_cast<int>(SendMessageW(m_list, LVM_GETSELECTIONMARK, 0, 0));
+  m_items = std::move(items);
+  if (selectedCount > 0 || focused >= 0) {
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(m_list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    state.state = state.stateMask = LVIS_SELECTED;
+    if (selectedCount > 0 && selectedCount == count) {
+      SendMessageW(m_list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    }
+    for (const int row : selected)
+      SendMessageW(m_list, LVM_SETITEMSTATE, newRowOf[static_cast<std::size_t>(row)], reinterpret_cast<LPARAM>(&state));
+    if (focused >= 0 && static_cast<std::size_t>(focused) < count) {
+      state.state = state.stateMask = LVIS_FOCUSED;
+      SendMessageW(m_list, LVM_SETITEMSTATE, newRowOf[static_cast<std::size_t>(focused)], reinterpret_cast<LPARAM>(&state));
+    }
+    if (mark >= 0 && static_cast<std::size_t>(mark) < count)
+      SendMessageW(m_list, LVM_SETSELECTIONMARK, 0, newRowOf[static_cast<std::size_t>(mark)]);
+  }
+  InvalidateRect(m_list, nullptr, FALSE);
+}
+
+void CListGrid::OnGetItemInfo(NMLVDISPINFOW& info) const {
+  LVITEMW& item = info.item;
+  if (item.iItem < 0 || static_cast<std::size_t>(item.iItem) >= m_items.size()) return;
+  const std::size_t source = m_items[static_cast<std::size_t>(item.iItem)];
+  if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+    const std::wstring text = m_source->ItemText(source, item.iSubItem);
+    lstrcpynW(item.pszText, text.c_str(), item.cchTextMax);
+  }
+  if (item.mask & LVIF_IMAGE) item.iImage = m_source->ItemImage(source, item.iSubItem);
+  if (item.mask & LVIF_PARAM) item.lParam = static_cast<LPARAM>(source);
+  if (item.mask & LVIF_INDENT) item.iIndent = 0;
+}
+
+// The list view's own type-ahead (no focus cell): column 0's texts.
+int CListGrid::FindItem(const LVFINDINFOW& find, int start) const {
+  if (!(find.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.psz) return -1;
+  const std::wstring_view wanted(find.psz);
+  const bool partial = (find.flags & LVFI_PARTIAL) != 0;
+  const int count = static_cast<int>(m_items.size());
+  const int first = start >= 0 && start < count ? start : 0;
+  for (int step = 0; step < count; ++step) {
+    if (first + step >= count && !(find.flags & LVFI_WRAP)) break;
+    const int row = (first + step) % count;
+    const std::wstring text = ItemText(row, 0);
+    if (text.size() < wanted.size() || (!partial && text.size() != wanted.size())) continue;
+    if (CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.data(), static_cast<int>(wanted.size()), wanted.data(),
+                       static_cast<int>(wanted.size())) == CSTR_EQUAL) {
+      return row;
+    }
+  }
+  return -1;
 }
 
 void CListGrid::SetSort(int column, bool ascending) {
@@ -977,6 +1122,17 @@ bool CListGrid::OnParentNotify(NMHDR& header, LRESULT& result) {
       OnColumnClick(reinterpret_cast<NMLISTVIEW&>(header).iSubItem);
       result = 0;
       return true;
+    case LVN_GETDISPINFOW:
+      if (!m_source) return false;
+      OnGetItemInfo(reinterpret_cast<NMLVDISPINFOW&>(header));
+      result = 0;
+      return true;
+    case LVN_ODFINDITEMW: {
+      if (!m_source) return false;
+      const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
+      result = FindItem(find.lvfi, find.iStart);
+      return true;
+    }
     case LVN_BEGINLABELEDITW:
     case LVN_BEGINLABELEDITA:
       // Only a cell editor edits; the list view's own label editing never.

@@ -10,6 +10,11 @@
 // that the parent's notifications of the list (custom draw, column clicks)
 // reach it first, as a framework's reflection would; every other
 // notification passes to the parent unchanged.
+//
+// An owner-data list (LVS_OWNERDATA) holds no items at all: its rows come
+// from a CItemSource, the grid keeps their display order (sorting it
+// itself) and answers the list view's questions from the source, so that
+// 100,000 rows cost no list-view items and no message per row.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -26,6 +31,15 @@
 
 namespace pelko {
 
+// The items behind the rows of an owner-data list, kept by their owner.
+class CItemSource {
+ public:
+  virtual ~CItemSource() = default;
+  virtual std::wstring ItemText(std::size_t item, int column) const = 0;
+  // An index into the list's small image list; -1 for none.
+  virtual int ItemImage(std::size_t item, int column) const = 0;
+};
+
 class CListGrid {
  public:
   CListGrid();
@@ -37,6 +51,10 @@ class CListGrid {
   // (and nothing changed) for any other window.
   bool Attach(HWND list);
   void Detach();
+  // Makes list again with LVS_OWNERDATA, which only a new window can have:
+  // same identifier, styles, place, font and Z order; list is destroyed.
+  // The new window, or null (and list kept) when none could be made.
+  static HWND RecreateAsOwnerData(HWND list);
   HWND Window() const noexcept { return m_list; }
   HWND Header() const noexcept;
 
@@ -62,6 +80,19 @@ class CListGrid {
   void SetSort(int column, bool ascending);
   // Sorts again by the column the header marks, after rows came or changed.
   void SortAgain();
+  // Rows of an owner-data list: the source (not owned; it must outlive the
+  // rows), items of it shown after the present rows (sorted only by the
+  // next SortAgain), every row taken away, and the item a row shows.
+  void SetItemSource(const CItemSource* source);
+  bool HasItemSource() const noexcept { return m_source != nullptr; }
+  void AppendItems(const std::vector<std::size_t>& items);
+  void ClearItems();
+  std::size_t ItemOfRow(int row) const;
+  // Removes a row, of either kind of list.
+  void DeleteRow(int row);
+  // Sorts the rows of an owner-data list by a column's texts, each read
+  // once; selection and focus stay with their items.
+  bool SortItems(int column, bool numeric, bool ascending);
   // Widths, shown columns, order and sort, to keep between runs.
   grid::ColumnLayout Layout() const;
   // Applies a layout taken from a list of the same columns.
@@ -111,6 +142,9 @@ class CListGrid {
   bool ShowHeaderMenu(POINT screenPoint);
   void KeepHiddenColumnsInFront();
   LVHITTESTINFO HitTest(LPARAM clientPoint) const;
+  void OnGetItemInfo(NMLVDISPINFOW& info) const;
+  int FindItem(const LVFINDINFOW& find, int start) const;
+  void ShowInOrder(const std::vector<int>& order);
   RECT CellRect(int row, int column) const;
 
   HWND m_list = nullptr;
@@ -133,6 +167,8 @@ class CListGrid {
   COLORREF m_rowTextColor = CLR_NONE;  // of the row being drawn
   COLORREF m_rowBackColor = CLR_NONE;
   unique_hbitmap m_arrowUp, m_arrowDown;
+  const CItemSource* m_source = nullptr;
+  std::vector<std::size_t> m_items;  // the source's item of each row
 };
 
 }  // namespace pelko

@@ -582,5 +582,131 @@ TEST_F(ListGridTest, HiddenColumnsCannotBeResized) {
   EXPECT_EQ(SendMessageW(m_list, LVM_GETCOLUMNWIDTH, 0, 0), 0) << "a width change of the hidden column is ignored";
 }
 
+// An owner-data list: rows from a source the test keeps, in a window that
+// is never shown, so that only the grid reads the source (no painting).
+class OwnerDataGridTest : public ::testing::Test {
+ protected:
+  class Source final : public CItemSource {
+   public:
+    std::wstring ItemText(std::size_t item, int column) const override {
+      ++reads;
+      if (column == 0) return std::to_wstring(item);
+      return column == kColor ? items[item].color : items[item].path;
+    }
+    int ItemImage(std::size_t, int column) const override { return column == kColor ? 3 : -1; }
+    std::vector<Row> items;
+    mutable int reads = 0;
+  };
+
+  void SetUp() override {
+    testing::TestDesktopName();
+    m_host = CreateWindowExW(0, WC_STATICW, L"Grid", WS_OVERLAPPEDWINDOW, 20, 20, 720, 360, nullptr, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(m_host, nullptr);
+    const HWND plain = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, 0, 0, 700, 300, m_host,
+                                       reinterpret_cast<HMENU>(1000), GetModuleHandleW(nullptr), nullptr);
+    m_list = CListGrid::RecreateAsOwnerData(plain);
+    ASSERT_NE(m_list, nullptr);
+    EXPECT_FALSE(IsWindow(plain));
+    EXPECT_EQ(GetDlgCtrlID(m_list), 1000);
+    ASSERT_TRUE(GetWindowLongPtrW(m_list, GWL_STYLE) & LVS_OWNERDATA);
+    ASSERT_TRUE(m_grid.Attach(m_list));
+    m_grid.AddHiddenFirstColumn();
+    m_grid.InsertColumn(kColor, L"Color", LVCFMT_LEFT, 100);
+    m_grid.InsertColumn(kPath, L"Path", LVCFMT_LEFT, 500);
+    m_source.items = {{L"Red", L"C:\\d"}, {L"Blue", L"C:\\B"}, {L"Gray", L"C:\\a"}, {L"Green", L"C:\\c"}};
+    m_grid.SetItemSource(&m_source);
+  }
+  void TearDown() override {
+    if (m_host) DestroyWindow(m_host);
+  }
+
+  // As the list view reports them to anyone, through its own messages.
+  std::vector<std::wstring> Paths() {
+    std::vector<std::wstring> paths;
+    const auto count = static_cast<int>(SendMessageW(m_list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+      wchar_t text[64] = {};
+      LVITEMW item{};
+      item.iSubItem = kPath;
+      item.pszText = text;
+      item.cchTextMax = 64;
+      SendMessageW(m_list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+      paths.push_back(text);
+    }
+    return paths;
+  }
+  std::vector<int> SelectedRows() {
+    std::vector<int> rows;
+    for (int row = -1; (row = static_cast<int>(SendMessageW(m_list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) >= 0;)
+      rows.push_back(row);
+    return rows;
+  }
+  void SetState(int row, UINT state) {
+    LVITEMW item{};
+    item.state = item.stateMask = state;
+    SendMessageW(m_list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+  }
+
+  HWND m_host = nullptr;
+  HWND m_list = nullptr;
+  Source m_source;
+  CListGrid m_grid;
+};
+
+TEST_F(OwnerDataGridTest, SortsItsOwnRowsReadingEachCellOnceAndSelectionFollowsTheItems) {
+  m_grid.AppendItems({0, 1});
+  m_grid.AppendItems({2, 3});
+  ASSERT_EQ(Paths(), (std::vector<std::wstring>{L"C:\\d", L"C:\\B", L"C:\\a", L"C:\\c"})) << "in the order appended";
+  LVITEMW image{};
+  image.mask = LVIF_IMAGE;
+  image.iItem = 1;
+  image.iSubItem = kColor;
+  ASSERT_TRUE(SendMessageW(m_list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&image)));
+  EXPECT_EQ(image.iImage, 3);
+
+  SetState(1, LVIS_SELECTED | LVIS_FOCUSED);  // C:\B
+  SetState(3, LVIS_SELECTED);                 // C:\c
+  struct Case {
+    bool ascending;
+    std::vector<std::wstring> paths;
+    std::vector<int> selected;
+    int focused;
+  } const cases[] = {
+      {true, {L"C:\\B", L"C:\\a", L"C:\\c", L"C:\\d"}, {0, 2}, 0},
+      {false, {L"C:\\d", L"C:\\c", L"C:\\a", L"C:\\B"}, {1, 3}, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ascending ? "ascending" : "descending");
+    m_source.reads = 0;
+    m_grid.SetSort(kPath, c.ascending);
+    EXPECT_EQ(m_source.reads, 4) << "each cell read once per sort";
+    EXPECT_EQ(Paths(), c.paths);
+    EXPECT_EQ(SelectedRows(), c.selected);
+    EXPECT_EQ(m_grid.FocusedRow(), c.focused);
+  }
+  // Rows that come later join unsorted until the next sort.
+  m_source.items.push_back({L"Blue", L"C:\\A"});
+  m_grid.AppendItems({4});
+  EXPECT_EQ(Paths().back(), L"C:\\A");
+  m_grid.SortAgain();
+  EXPECT_EQ(Paths().back(), L"C:\\A") << "descending, \"A\" before \"B\" by unit";
+  EXPECT_EQ(Paths().front(), L"C:\\d");
+}
+
+TEST_F(OwnerDataGridTest, DeleteRowClearItemsAndCopyWorkOnTheSourcesRows) {
+  m_grid.AppendItems({0, 1, 2, 3});
+  m_grid.DeleteRow(1);
+  EXPECT_EQ(Paths(), (std::vector<std::wstring>{L"C:\\d", L"C:\\a", L"C:\\c"}));
+  EXPECT_EQ(m_grid.ItemOfRow(1), 2u);
+  SetState(0, LVIS_SELECTED);
+  SetState(2, LVIS_SELECTED);
+  ASSERT_TRUE(m_grid.CopySelectionToClipboard());
+  EXPECT_EQ(ClipboardText(), L"Color\tPath\r\nRed\tC:\\d\r\nGreen\tC:\\c");
+  m_grid.ClearItems();
+  EXPECT_EQ(SendMessageW(m_list, LVM_GETITEMCOUNT, 0, 0), 0);
+  EXPECT_EQ(m_grid.ItemText(0, kPath), L"");
+}
+
 }  // namespace
 }  // namespace pelko
