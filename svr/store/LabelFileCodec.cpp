@@ -7,98 +7,94 @@
 namespace pelko {
 namespace {
 
-// Reads little-endian 32-bit fields; a field the file does not supply in
-// full is reported as missing instead of being read past the end.
-class FieldReader {
- public:
-  explicit FieldReader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+std::uint32_t LoadUInt32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
 
-  std::size_t offset() const { return m_offset; }
-  std::size_t remaining() const { return m_bytes.size() - m_offset; }
-  bool AtEnd() const { return m_offset == m_bytes.size(); }
-
-  // Like the original reader: missing bytes read as zero.
-  std::uint32_t ZeroFilledUInt32() {
-    std::uint8_t raw[4] = {};
-    const std::size_t n = remaining() < 4 ? remaining() : 4;
-    // An empty file may have no buffer, and memcpy from null is undefined even for 0 bytes.
-    if (n > 0) std::memcpy(raw, m_bytes.data() + m_offset, n);
-    m_offset += n;
-    return Assemble(raw);
-  }
-
-  bool UInt32(std::uint32_t& value) {
-    if (remaining() < 4) return false;
-    value = Assemble(m_bytes.data() + m_offset);
-    m_offset += 4;
-    return true;
-  }
-
-  const std::uint8_t* Take(std::size_t size) {
-    const std::uint8_t* at = m_bytes.data() + m_offset;
-    m_offset += size;
-    return at;
-  }
-
- private:
-  static std::uint32_t Assemble(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-  }
-
-  std::span<const std::uint8_t> m_bytes;
-  std::size_t m_offset = 0;
-};
+void StoreUInt32(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+  p[2] = static_cast<std::uint8_t>(value >> 16);
+  p[3] = static_cast<std::uint8_t>(value >> 24);
+}
 
 }  // namespace
 
 bool LoadSucceeded(DecodeStatus status) { return status == DecodeStatus::Complete || status == DecodeStatus::Partial; }
 
+// Like the original reader: missing bytes read as zero.
+std::uint32_t LabelFileReader::ZeroFilledUInt32() {
+  std::uint8_t raw[4] = {};
+  const std::size_t n = std::min<std::size_t>(Remaining(), 4);
+  // An empty file may have no buffer, and memcpy from null is undefined even for 0 bytes.
+  if (n > 0) std::memcpy(raw, m_bytes.data() + m_offset, n);
+  m_offset += n;
+  return LoadUInt32(raw);
+}
+
+// A field the file does not supply in full is missing, never read past the end.
+bool LabelFileReader::UInt32(std::uint32_t& value) {
+  if (Remaining() < 4) return false;
+  value = LoadUInt32(m_bytes.data() + m_offset);
+  m_offset += 4;
+  return true;
+}
+
+LabelFileReader::LabelFileReader(std::span<const std::uint8_t> bytes, std::int32_t expectedVersion) : m_bytes(bytes) {
+  if (static_cast<std::int32_t>(ZeroFilledUInt32()) != LABELS_MAGIC) {
+    m_result.status = DecodeStatus::BadMagic;
+    return;
+  }
+  if (static_cast<std::int32_t>(ZeroFilledUInt32()) != expectedVersion) {
+    m_result.status = DecodeStatus::BadVersion;
+    return;
+  }
+  const auto count = static_cast<std::int32_t>(ZeroFilledUInt32());
+  if (count < 0) {
+    m_result.status = DecodeStatus::NegativeCount;
+    return;
+  }
+  m_count = count;
+}
+
+bool LabelFileReader::Next(std::u16string_view& path, LabelValue& label) {
+  // A file that ends at a record boundary before count records ends the
+  // load normally: the missing records would read as empty, adding nothing.
+  if (m_result.status != DecodeStatus::Complete || m_result.recordsRead == static_cast<std::size_t>(m_count) ||
+      Remaining() == 0) {
+    return false;
+  }
+  const std::size_t recordStart = m_offset;
+  std::uint32_t lengthField = 0;
+  const bool haveLength = UInt32(lengthField);
+  const auto length = static_cast<std::int32_t>(lengthField);
+  // Odd, negative or overlong lengths, and a record cut short by the end
+  // of the file, have no defined path: stop at the damage.
+  if (!haveLength || length < 0 || length % 2 != 0 || static_cast<std::size_t>(length) + 4 > Remaining()) {
+    m_result.status = DecodeStatus::Partial;
+    m_result.damageOffset = recordStart;
+    return false;
+  }
+  m_path.assign(static_cast<std::size_t>(length) / 2, u'\0');
+  // Both hosts are little-endian.
+  std::memcpy(m_path.data(), m_bytes.data() + m_offset, static_cast<std::size_t>(length));
+  m_offset += static_cast<std::size_t>(length);
+  path = m_path;
+  path = path.substr(0, path.find(u'\0'));
+  std::uint32_t value = 0;
+  UInt32(value);
+  label = value;
+  ++m_result.recordsRead;
+  return true;
+}
+
 DecodeResult DecodeLabelFile(std::span<const std::uint8_t> bytes, std::int32_t expectedVersion,
                              const std::function<void(std::u16string_view, LabelValue)>& add) {
-  FieldReader reader(bytes);
-  DecodeResult result;
-  if (static_cast<std::int32_t>(reader.ZeroFilledUInt32()) != LABELS_MAGIC) {
-    result.status = DecodeStatus::BadMagic;
-    return result;
-  }
-  if (static_cast<std::int32_t>(reader.ZeroFilledUInt32()) != expectedVersion) {
-    result.status = DecodeStatus::BadVersion;
-    return result;
-  }
-  const auto count = static_cast<std::int32_t>(reader.ZeroFilledUInt32());
-  if (count < 0) {
-    result.status = DecodeStatus::NegativeCount;
-    return result;
-  }
-
-  std::u16string path;
-  for (std::int32_t i = 0; i < count; ++i) {
-    // A file that ends at a record boundary before count records ends the
-    // load normally: the missing records would read as empty, adding nothing.
-    if (reader.AtEnd()) break;
-    const std::size_t recordStart = reader.offset();
-    std::uint32_t lengthField = 0;
-    const bool haveLength = reader.UInt32(lengthField);
-    const auto length = static_cast<std::int32_t>(lengthField);
-    // Odd, negative or overlong lengths, and a record cut short by the end
-    // of the file, have no defined path: stop at the damage.
-    if (!haveLength || length < 0 || length % 2 != 0 ||
-        static_cast<std::size_t>(length) + 4 > reader.remaining()) {
-      result.status = DecodeStatus::Partial;
-      result.damageOffset = recordStart;
-      return result;
-    }
-    const std::uint8_t* units = reader.Take(static_cast<std::size_t>(length));
-    path.assign(static_cast<std::size_t>(length) / 2, u'\0');
-    std::memcpy(path.data(), units, static_cast<std::size_t>(length));  // both hosts are little-endian
-    const std::size_t zero = path.find(u'\0');
-    if (zero != std::u16string::npos) path.resize(zero);
-    std::uint32_t label = 0;
-    reader.UInt32(label);
-    add(path, label);
-    ++result.recordsRead;
-  }
-  return result;
+  LabelFileReader reader(bytes, expectedVersion);
+  std::u16string_view path;
+  LabelValue label = kNoLabel;
+  while (reader.Next(path, label)) add(path, label);
+  return reader.Result();
 }
 
 bool LabelFileEncoder::Begin(std::int32_t version, std::int32_t count) {
@@ -108,15 +104,22 @@ bool LabelFileEncoder::Begin(std::int32_t version, std::int32_t count) {
 
 bool LabelFileEncoder::Record(std::u16string_view path, LabelValue label) {
   const std::size_t byteLength = path.size() * sizeof(char16_t);
+  if (m_chunk.size() - m_used >= byteLength + 8) {
+    // The usual case: the whole record fits the chunk, written in place.
+    std::uint8_t* at = m_chunk.data() + m_used;
+    StoreUInt32(at, static_cast<std::uint32_t>(byteLength));
+    std::memcpy(at + 4, path.data(), byteLength);
+    StoreUInt32(at + 4 + byteLength, label);
+    m_used += byteLength + 8;
+    return true;
+  }
   return PutInt32(static_cast<std::uint32_t>(byteLength)) &&
          Put(reinterpret_cast<const std::uint8_t*>(path.data()), byteLength) && PutInt32(label);
 }
 
-bool LabelFileEncoder::Finish() { return Flush(); }
-
 bool LabelFileEncoder::PutInt32(std::uint32_t value) {
-  const std::uint8_t raw[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                               static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  std::uint8_t raw[4];
+  StoreUInt32(raw, value);
   return Put(raw, sizeof raw);
 }
 

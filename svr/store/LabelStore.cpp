@@ -2,18 +2,21 @@
 
 #include "DebugTrace.h"
 
+#include <algorithm>
+#include <array>
 #include <new>
 
 namespace pelko {
 namespace {
 
-// Calls visit(iterator) for the entry equal to folder and every entry below
-// it. Under the folded order these are the exact match plus one contiguous
-// range (folder followed by "\"), so only they are visited, not the table.
+// Calls visit(iterator) for exact (the entry equal to folder, if any) and
+// every entry below folder. Under the folded order these are the exact match
+// plus one contiguous range (folder followed by "\"), so only they are
+// visited, not the table.
 template <typename Map, typename Visit>
-void ForEachAtOrBelow(Map& map, std::u16string_view folder, Visit visit) {
+void ForEachAtOrBelow(Map& map, std::optional<typename Map::iterator> exact, std::u16string_view folder, Visit visit) {
   std::vector<typename Map::iterator> matches;
-  if (auto exact = map.find(folder); exact != map.end()) matches.push_back(exact);
+  if (exact) matches.push_back(*exact);
   std::u16string below(folder);
   below += u'\\';
   for (auto it = map.lower_bound(below); it != map.end() && PrefixAgrees(below, it->first, below.size()); ++it) {
@@ -31,6 +34,11 @@ const char16_t* DecodeStatusText(DecodeStatus status) {
     case DecodeStatus::Complete: break;
   }
   return u"";
+}
+
+std::optional<LabelMap::iterator> FindIn(LabelMap& map, std::u16string_view key) {
+  const auto found = map.find(key);
+  return found == map.end() ? std::nullopt : std::optional(found);
 }
 
 }  // namespace
@@ -60,25 +68,58 @@ std::u16string GetRelativePath(std::u16string_view removedPath, std::u16string_v
   return key;
 }
 
+std::optional<LabelMap::iterator> CLabelStore::FindEntry(std::u16string_view path) const {
+  return m_index.Find(path, FoldedPathHash(path));
+}
+
+void CLabelStore::NoteBeforeChange(LabelMap::iterator entry) {
+  if (m_snapshotOpen && !m_atSnapshot.contains(entry->first)) m_atSnapshot.emplace(entry->first, entry->second);
+}
+
+void CLabelStore::NoteBeforeInsert(std::u16string_view path) {
+  if (m_snapshotOpen && !m_atSnapshot.contains(path)) m_atSnapshot.emplace(path, std::nullopt);
+}
+
+LabelMap::iterator CLabelStore::InsertEntry(std::u16string_view path, LabelValue label, std::uint64_t hash) {
+  NoteBeforeInsert(path);
+  // Room first: once the map holds the entry, nothing may fail before the index does too.
+  m_index.Reserve(m_index.Size() + 1);
+  const auto entry = m_labels.emplace(path, label).first;
+  m_index.Insert(entry, hash);
+  return entry;
+}
+
+void CLabelStore::EraseEntry(LabelMap::iterator entry) {
+  NoteBeforeChange(entry);
+  m_index.Erase(entry, FoldedPathHash(entry->first));
+  m_labels.erase(entry);
+}
+
+void CLabelStore::ChangeLabel(LabelMap::iterator entry, LabelValue label) {
+  NoteBeforeChange(entry);
+  entry->second = label;  // the entry keeps the letter case it was inserted with
+}
+
 LabelValue CLabelStore::GetLabel(std::u16string_view path) const {
-  const auto it = m_labels.find(path);
-  return it == m_labels.end() ? kNoLabel : it->second;
+  const auto entry = FindEntry(path);
+  return entry ? (*entry)->second : kNoLabel;
 }
 
 bool CLabelStore::SetLabel(std::u16string_view path, LabelValue label) {
-  const auto it = m_labels.find(path);
+  const std::uint64_t hash = FoldedPathHash(path);
+  const auto entry = m_index.Find(path, hash);
   if (label == kNoLabel) {
-    if (it != m_labels.end()) {
-      m_labels.erase(it);
+    if (entry) {
+      EraseEntry(*entry);
       MarkChanged();
     }
-  } else if (it != m_labels.end()) {
-    if (it->second != label) {
-      it->second = label;  // the entry keeps the letter case it was inserted with
+  } else if (entry) {
+    if ((*entry)->second != label) {
+      ChangeLabel(*entry, label);
       MarkChanged();
     }
   } else {
-    m_labels.emplace(path, label);
+    InsertEntry(path, label, hash);
     MarkChanged();
   }
   return true;
@@ -124,13 +165,13 @@ void CLabelStore::ItemRemoved(std::u16string_view path, std::optional<std::uint6
   if (path.empty()) return;
   const LabelValue removedLabel = GetLabel(path);
   std::u16string pooledKey;
-  ForEachAtOrBelow(m_labels, path, [&](LabelMap::iterator entry) {
+  ForEachAtOrBelow(m_labels, FindEntry(path), path, [&](LabelMap::iterator entry) {
     std::u16string key = GetRelativePath(path, entry->first);
     if (key.empty()) return;
     // A key already pooled keeps its earlier label.
     const bool pooled = m_removedPool.emplace(key, entry->second).second;
     if (pooled && PathsEqual(entry->first, path)) pooledKey = std::move(key);
-    m_labels.erase(entry);
+    EraseEntry(entry);
     MarkChanged();
   });
   if (!eventMs) return;
@@ -152,7 +193,7 @@ void CLabelStore::ClaimFromPool(std::u16string_view path, bool skipOwnName, cons
 
   if (m_fileSystem && m_fileSystem->IsFolder(path)) {
     std::vector<LabelMap::iterator> candidates;
-    ForEachAtOrBelow(m_removedPool, name, [&](LabelMap::iterator entry) {
+    ForEachAtOrBelow(m_removedPool, FindIn(m_removedPool, name), name, [&](LabelMap::iterator entry) {
       if (!skipOwnName || !PathsEqual(entry->first, name)) candidates.push_back(entry);
     });
     // Listing a large folder holds up every other user of the store: do it
@@ -238,9 +279,9 @@ bool CLabelStore::RestoreVacated(std::u16string_view path, std::uint64_t nowMs) 
     m_vacated.erase(std::next(it).base());
     // The label moves back: it leaves the temporary name it went to, or the
     // pool entry the removal made, if it is still there.
-    if (auto holder = m_labels.find(vacated.holder); !vacated.holder.empty() && holder != m_labels.end() &&
-                                                      holder->second == vacated.label) {
-      m_labels.erase(holder);
+    if (auto holder = FindEntry(vacated.holder);
+        !vacated.holder.empty() && holder && (*holder)->second == vacated.label) {
+      EraseEntry(*holder);
     }
     if (auto pooled = m_removedPool.find(vacated.poolKey); !vacated.poolKey.empty() && pooled != m_removedPool.end() &&
                                                            pooled->second == vacated.label) {
@@ -253,21 +294,21 @@ bool CLabelStore::RestoreVacated(std::u16string_view path, std::uint64_t nowMs) 
 }
 
 void CLabelStore::RenameFile(std::u16string_view oldPath, std::u16string_view newPath) {
-  const auto it = m_labels.find(oldPath);
-  if (it == m_labels.end()) return;
-  const LabelValue label = it->second;
-  m_labels.erase(it);
+  const auto entry = FindEntry(oldPath);
+  if (!entry) return;
+  const LabelValue label = (*entry)->second;
+  EraseEntry(*entry);
   MarkChanged();
   SetLabel(newPath, label);
 }
 
 void CLabelStore::RenameFolder(std::u16string_view oldPath, std::u16string_view newPath) {
   std::vector<LabelEntry> moved;
-  ForEachAtOrBelow(m_labels, oldPath, [&](LabelMap::iterator entry) {
+  ForEachAtOrBelow(m_labels, FindEntry(oldPath), oldPath, [&](LabelMap::iterator entry) {
     std::u16string renamed(newPath);
     renamed += std::u16string_view(entry->first).substr(oldPath.size());
     moved.push_back({std::move(renamed), entry->second});
-    m_labels.erase(entry);
+    EraseEntry(entry);
     MarkChanged();
   });
   // Every old entry is gone before a new one is written, so a rename that
@@ -277,8 +318,53 @@ void CLabelStore::RenameFolder(std::u16string_view oldPath, std::u16string_view 
 
 void CLabelStore::Clear() {
   if (m_labels.empty()) return;
+  for (auto entry = m_labels.begin(); m_snapshotOpen && entry != m_labels.end(); ++entry) NoteBeforeChange(entry);
   m_labels.clear();
+  m_index.Clear();
   MarkChanged();
+}
+
+// Saved records come in path order: each one normally goes at the end,
+// where the hint puts it after one comparison; a record out of order or
+// repeated still finds its place. Index inserts trail the records by a
+// few, so that each slot comes from memory while the next records are read.
+void CLabelStore::LoadRecords(LabelFileReader& reader) {
+  struct Pending {
+    LabelMap::iterator entry;
+    std::uint64_t hash;
+  };
+  std::array<Pending, 16> pending;
+  std::size_t waiting = 0;
+  const auto insertWaiting = [&] {
+    for (std::size_t i = 0; i < waiting; ++i) m_index.Insert(pending[i].entry, pending[i].hash);
+    waiting = 0;
+  };
+  std::u16string_view path;
+  LabelValue label = kNoLabel;
+  while (reader.Next(path, label)) {
+    if (label == kNoLabel) {
+      insertWaiting();  // SetLabel looks in the index
+      SetLabel(path, label);
+      continue;
+    }
+    NoteBeforeInsert(path);
+    // Room for the waiting ones too: once in the map, an entry must reach the index.
+    m_index.Reserve(m_index.Size() + waiting + 1);
+    const std::size_t before = m_labels.size();
+    const auto entry = m_labels.emplace_hint(m_labels.end(), path, label);
+    if (m_labels.size() != before) {
+      const std::uint64_t hash = FoldedPathHash(path);
+      m_index.Prefetch(hash);
+      pending[waiting++] = {entry, hash};
+      if (waiting == pending.size()) insertWaiting();
+    } else if (entry->second != label) {
+      ChangeLabel(entry, label);
+    } else {
+      continue;
+    }
+    MarkChanged();
+  }
+  insertWaiting();
 }
 
 LoadResult CLabelStore::Load() {
@@ -302,16 +388,11 @@ LoadResult CLabelStore::Load() {
   std::optional<DecodeStatus> decoded;  // nothing: the file could not be read or decoded at all
   if (read == ILabelDatabase::ReadOutcome::Read) {
     try {
-      decoded = DecodeLabelFile(contents, m_version, [this](std::u16string_view path, LabelValue label) {
-                  // Saved records come in path order: each one normally goes
-                  // at the end, without a search.
-                  if (label != kNoLabel && (m_labels.empty() || ComparePaths(m_labels.rbegin()->first, path) < 0)) {
-                    m_labels.emplace_hint(m_labels.end(), path, label);
-                    MarkChanged();
-                  } else {
-                    SetLabel(path, label);
-                  }
-                }).status;
+      LabelFileReader reader(contents, m_version);
+      // Every record takes at least 8 bytes: a count larger than the file is no reason to reserve.
+      m_index.Reserve(std::min<std::size_t>(static_cast<std::size_t>(reader.Count()), contents.size() / 8));
+      LoadRecords(reader);
+      decoded = reader.Result().status;
       result.detail = DecodeStatusText(*decoded);
     } catch (const std::bad_alloc&) {
       result.detail = u"out of memory while loading";
@@ -359,34 +440,102 @@ bool CLabelStore::SaveFailed(std::u16string reason) {
   return false;
 }
 
-bool CLabelStore::Save() {
-  if (!m_database) return SaveFailed(u"no label database folder");
-  if (m_saveBlocked) {
-    // The unreadable file is still in place: move it aside first or write nothing.
-    if (!m_database->SetAside(/*keepOriginal=*/false)) return SaveFailed(m_database->LastError());
-    m_saveBlocked = false;
-  }
-  if (m_keepCopyBeforeSave) {
-    if (!m_database->SetAside(/*keepOriginal=*/true)) return SaveFailed(m_database->LastError());
-    m_keepCopyBeforeSave = false;
-  }
+SaveSnapshot CLabelStore::TakeSnapshot() {
+  SaveSnapshot snapshot;
+  snapshot.m_store = this;
+  snapshot.m_database = m_database;
+  snapshot.m_version = m_version;
+  // The empty path is never written.
+  snapshot.m_count = static_cast<std::int32_t>(m_labels.size() - (FindEntry(u"") ? 1 : 0));
+  snapshot.m_changeCount = m_changeCount;
+  snapshot.m_moveAsideFirst = m_saveBlocked;
+  snapshot.m_copyAsideFirst = m_keepCopyBeforeSave;
+  // Only one save at a time: notes for an earlier one that never finished
+  // are read by nobody.
+  m_atSnapshot.clear();
+  m_snapshotOpen = true;
+  return snapshot;
+}
 
-  std::int32_t count = 0;
-  for (const auto& entry : m_labels) {
-    if (!entry.first.empty()) ++count;
-  }
-  const bool replaced = m_database->Replace([&](const ByteSink& sink) {
-    LabelFileEncoder encoder(sink);
-    if (!encoder.Begin(m_version, count)) return false;
-    for (const auto& [path, label] : m_labels) {
-      if (!path.empty() && !encoder.Record(path, label)) return false;
+void CLabelStore::ReadSlice(SaveSnapshot& snapshot, LabelFileEncoder& encoder) const {
+  const std::optional<std::u16string>& after = snapshot.m_readUpTo;
+  auto live = after ? m_labels.upper_bound(*after) : m_labels.begin();
+  auto noted = after ? m_atSnapshot.upper_bound(*after) : m_atSnapshot.begin();
+  const std::u16string* last = nullptr;
+  // Both in path order: the table as it is, and what changed since the
+  // snapshot as it was then, which wins where both have a path.
+  while (live != m_labels.end() || noted != m_atSnapshot.end()) {
+    const int order = live == m_labels.end()        ? 1
+                      : noted == m_atSnapshot.end() ? -1
+                                                    : ComparePaths(live->first, noted->first);
+    const std::u16string& path = order < 0 ? live->first : noted->first;
+    const std::optional<LabelValue> label = order < 0 ? std::optional(live->second) : noted->second;
+    if (label && !path.empty()) {
+      if (!encoder.Fits(path.size())) break;  // the chunk is full: the rest goes in the next slice
+      encoder.Record(path, *label);
     }
-    return encoder.Finish();
-  });
-  if (!replaced) return SaveFailed(m_database->LastError());
-  m_savedChangeCount = m_changeCount;
+    last = &path;
+    if (order <= 0) ++live;
+    if (order >= 0) ++noted;
+  }
+  snapshot.m_allRead = live == m_labels.end() && noted == m_atSnapshot.end();
+  if (last) snapshot.m_readUpTo = *last;
+}
+
+void SaveSnapshot::Write(const Locked& locked) noexcept {
+  if (!m_database) return Fail(u"no label database folder");
+  try {
+    if (m_moveAsideFirst) {
+      // The unreadable file is still in place: move it aside first or write nothing.
+      if (!m_database->SetAside(/*keepOriginal=*/false)) return Fail(m_database->LastError());
+      m_movedAside = true;
+    }
+    if (m_copyAsideFirst) {
+      if (!m_database->SetAside(/*keepOriginal=*/true)) return Fail(m_database->LastError());
+      m_copiedAside = true;
+    }
+    bool lockFailed = false;
+    m_written = m_database->Replace([&](const ByteSink& sink) {
+      // A small table needs no megabyte of fresh memory.
+      const std::size_t chunkBytes =
+          std::clamp<std::size_t>(static_cast<std::size_t>(m_count) * 128, 64 * 1024, kSliceBytes);
+      LabelFileEncoder encoder(sink, chunkBytes);
+      if (!encoder.Begin(m_version, m_count)) return false;
+      while (!m_allRead) {
+        if (!locked([&] { m_store->ReadSlice(*this, encoder); })) {
+          lockFailed = true;
+          return false;
+        }
+        if (!encoder.Flush()) return false;
+      }
+      return encoder.Finish();
+    });
+    if (!m_written) Fail(lockFailed ? u"the table could not be locked while saving" : m_database->LastError());
+  } catch (const std::bad_alloc&) {
+    m_written = false;
+    Fail(u"out of memory while saving");
+  }
+}
+
+bool CLabelStore::FinishSave(SaveSnapshot& snapshot) {
+  m_snapshotOpen = false;
+  m_atSnapshot.clear();
+  if (snapshot.m_movedAside) m_saveBlocked = false;
+  if (snapshot.m_copiedAside) m_keepCopyBeforeSave = false;
+  if (!snapshot.m_written) return SaveFailed(snapshot.m_error);
+  m_savedChangeCount = snapshot.m_changeCount;
   m_lastSaveError.clear();
   return true;
+}
+
+bool CLabelStore::Save() {
+  SaveSnapshot snapshot = TakeSnapshot();
+  // Nobody else uses this table meanwhile: each slice is read as it comes.
+  snapshot.Write([](const std::function<void()>& step) {
+    step();
+    return true;
+  });
+  return FinishSave(snapshot);
 }
 
 }  // namespace pelko

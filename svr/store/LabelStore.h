@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,12 +18,11 @@
 
 #include "FileSystem.h"
 #include "LabelDatabase.h"
+#include "LabelIndex.h"
 #include "Labels.h"
 #include "PathCompare.h"
 
 namespace pelko {
-
-using LabelMap = std::map<std::u16string, LabelValue, PathLess>;
 
 struct LabelEntry {
   std::u16string path;
@@ -54,6 +54,52 @@ struct LoadResult {
                                 // (empty when the copy must wait for the next save)
   std::u16string detail;        // what was wrong with the file
   bool Usable() const { return status != LoadStatus::NotLocked; }
+};
+
+class CLabelStore;
+
+// One save: the table as it was when TakeSnapshot was called, written while
+// others go on using the table. Taking it costs nothing; Write then reads
+// the table in slices of about a megabyte, each under the store's lock, and
+// writes each slice without the lock. An entry changed meanwhile is written
+// as it was at the snapshot, from the table's note of what the change
+// replaced. One save at a time, and no Load while one is open: the entry
+// points' save lock sees to both.
+class SaveSnapshot {
+ public:
+  // Runs step with the store's lock held; false when it could not be taken.
+  using Locked = std::function<bool(const std::function<void()>& step)>;
+
+  SaveSnapshot() = default;
+  SaveSnapshot(SaveSnapshot&&) = default;
+  SaveSnapshot& operator=(SaveSnapshot&&) = default;
+
+  // Sets aside what must be set aside, then replaces the file, taking the
+  // lock only for each slice it reads.
+  void Write(const Locked& locked) noexcept;
+
+  // How much of the file a slice fills at most before it is written.
+  static constexpr std::size_t kSliceBytes = 1 << 20;
+
+ private:
+  friend class CLabelStore;
+  void Fail(std::u16string reason) { m_error = std::move(reason); }
+
+  const CLabelStore* m_store = nullptr;
+  ILabelDatabase* m_database = nullptr;
+  std::int32_t m_version = LABELS_VERSION;
+  std::int32_t m_count = 0;  // the records the file will hold
+  std::uint64_t m_changeCount = 0;
+  bool m_moveAsideFirst = false;  // the unreadable file is still in place
+  bool m_copyAsideFirst = false;  // the partially loaded file is not copied yet
+  // How far the slices got: the last path read, and whether that was all.
+  std::optional<std::u16string> m_readUpTo;
+  bool m_allRead = false;
+  // What Write did.
+  bool m_movedAside = false;
+  bool m_copiedAside = false;
+  bool m_written = false;
+  std::u16string m_error;
 };
 
 class CLabelStore {
@@ -93,7 +139,14 @@ class CLabelStore {
   void Clear();
 
   LoadResult Load();
+  // TakeSnapshot, Write and FinishSave in one.
   bool Save();
+  // A save in three steps: TakeSnapshot and FinishSave under the store's
+  // lock, SaveSnapshot::Write between them without it.
+  SaveSnapshot TakeSnapshot();
+  // Records what the write did; the change count saved is the snapshot's,
+  // so changes made during the write stay unsaved. True when it was written.
+  bool FinishSave(SaveSnapshot& snapshot);
   // Why the last Save failed.
   const std::u16string& LastSaveError() const { return m_lastSaveError; }
   // True when the table differs from what was last loaded or saved.
@@ -106,8 +159,23 @@ class CLabelStore {
   std::int32_t Version() const { return m_version; }
 
  private:
+  friend class SaveSnapshot;
   void MarkChanged() { ++m_changeCount; }
   bool SaveFailed(std::u16string reason);
+
+  // m_labels and m_index change together, only here; each change first
+  // notes what it replaces while a save is open.
+  std::optional<LabelMap::iterator> FindEntry(std::u16string_view path) const;
+  LabelMap::iterator InsertEntry(std::u16string_view path, LabelValue label, std::uint64_t hash);
+  void EraseEntry(LabelMap::iterator entry);
+  void ChangeLabel(LabelMap::iterator entry, LabelValue label);
+  void LoadRecords(LabelFileReader& reader);
+  void NoteBeforeChange(LabelMap::iterator entry);
+  void NoteBeforeInsert(std::u16string_view path);
+
+  // Under the lock: encodes the snapshot's next records, as many as fit the
+  // encoder's chunk.
+  void ReadSlice(SaveSnapshot& snapshot, LabelFileEncoder& encoder) const;
 
   // A labelled path that was just renamed away or removed: where its label
   // went (a path, or a pool key this removal created) and when.
@@ -125,7 +193,12 @@ class CLabelStore {
   void ClaimFromPool(std::u16string_view path, bool skipOwnName, const StopRequested& stopRequested);
 
   LabelMap m_labels;
+  LabelIndex m_index;
   std::int32_t m_version = LABELS_VERSION;
+  bool m_snapshotOpen = false;  // a save is reading the table
+  // Each path changed since the open snapshot was taken, in its spelling
+  // then, with its label then (nothing: it was not in the table).
+  std::map<std::u16string, std::optional<LabelValue>, PathLess> m_atSnapshot;
   LabelMap m_removedPool;
 
   IFileSystem* m_fileSystem;

@@ -1,6 +1,9 @@
 // Figures for the label table at a size a heavy user reaches: 1,000,000
 // labelled files, ten to a folder. Nothing here is asserted; the summary at
-// the end sets each operation against a baseline measured in the same run.
+// the end sets each operation against a baseline measured in the same run:
+// lookups against the same paths in a plain folding ordered map (the table
+// before it had its hash index), folder operations against a walk of the
+// whole table, Save and Load against plain file I/O.
 
 #include <benchmark/benchmark.h>
 
@@ -49,45 +52,132 @@ std::u16string FilePath(int folder, int file) { return FolderPath(folder) + u'\\
 // Spreads consecutive picks over the whole table (a multiplier prime to kFolders).
 int PickFolder(std::int64_t n) { return static_cast<int>((n * 7919) % kFolders); }
 
+LabelValue LabelOf(int file) { return static_cast<LabelValue>(file % 6 + 1); }
+
+// Resident memory of the process, from /proc/self/statm.
+double ResidentBytes() {
+  long pages = 0;
+  long resident = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+}
+
+// What building each table added to the resident memory, per entry.
+double g_tableBytesPerEntry = 0;
+double g_oldMapBytesPerEntry = 0;
+
+// Builds a table of every labelled path with add(path, label), and notes
+// what it added to the resident memory, per entry.
+template <typename Table, typename Add>
+Table* Built(double& bytesPerEntry, Add add) {
+  const double before = ResidentBytes();
+  auto* table = new Table;
+  for (int folder = 0; folder < kFolders; ++folder) {
+    for (int file = 0; file < kFilesPerFolder; ++file) add(*table, FilePath(folder, file), LabelOf(file));
+  }
+  bytesPerEntry = (ResidentBytes() - before) / (kFolders * kFilesPerFolder);
+  return table;
+}
+
 CLabelStore& Table() {
-  static CLabelStore* const store = [] {
-    auto* table = new CLabelStore;
-    for (int folder = 0; folder < kFolders; ++folder) {
-      for (int file = 0; file < kFilesPerFolder; ++file) {
-        table->SetLabel(FilePath(folder, file), static_cast<LabelValue>(file % 6 + 1));
-      }
-    }
-    return table;
-  }();
+  static CLabelStore* const store =
+      Built<CLabelStore>(g_tableBytesPerEntry, [](CLabelStore& table, const std::u16string& path, LabelValue label) {
+        table.SetLabel(path, label);
+      });
   return *store;
+}
+
+// The baseline of the lookups: the same paths in the folding ordered map
+// alone, as the table kept them before it had a hash index.
+using OldMap = std::map<std::u16string, LabelValue, PathLess>;
+
+OldMap& OldTable() {
+  static OldMap* const map =
+      Built<OldMap>(g_oldMapBytesPerEntry, [](OldMap& old, const std::u16string& path, LabelValue label) {
+        old.emplace(path, label);
+      });
+  return *map;
+}
+
+// The old table's operations, as CLabelStore did them on the map alone.
+LabelValue OldGetLabel(const OldMap& map, std::u16string_view path) {
+  const auto it = map.find(path);
+  return it == map.end() ? kNoLabel : it->second;
+}
+
+void OldSetLabel(OldMap& map, std::u16string_view path, LabelValue label) {
+  const auto it = map.find(path);
+  if (label == kNoLabel) {
+    if (it != map.end()) map.erase(it);
+  } else if (it != map.end()) {
+    it->second = label;
+  } else {
+    map.emplace(path, label);
+  }
 }
 
 using Clock = std::chrono::steady_clock;
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// --- Lookups ---
+// --- Lookups, in the table and in the old map ---
 
-void GetLabelBench(benchmark::State& state, bool hit) {
-  const CLabelStore& store = Table();
+struct NewTable {
+  static LabelValue Get(std::u16string_view path) { return Table().GetLabel(path); }
+  static void Set(std::u16string_view path, LabelValue label) { Table().SetLabel(path, label); }
+};
+
+struct OldTableOps {
+  static LabelValue Get(std::u16string_view path) { return OldGetLabel(OldTable(), path); }
+  static void Set(std::u16string_view path, LabelValue label) { OldSetLabel(OldTable(), path, label); }
+};
+
+// 4096 paths spread over the table; kind "hit" names labelled files, "miss"
+// unlabelled files of the same folders (file6789.cph), "new" the same.
+std::vector<std::u16string> Probes(bool labelled) {
   std::vector<std::u16string> probes;
   for (int n = 0; n < 4096; ++n) {
     std::u16string path = FilePath(PickFolder(n), n % kFilesPerFolder);
-    if (!hit) path.back() = u'h';  // file6789.cph: same folders, no such entry
+    if (!labelled) path.back() = u'h';
     probes.push_back(std::move(path));
   }
-  std::size_t n = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(store.GetLabel(probes[n++ % probes.size()]));
+  return probes;
 }
 
-void SetLabelBench(benchmark::State& state) {
-  CLabelStore& store = Table();
-  std::vector<std::u16string> targets;
-  for (int n = 0; n < 4096; ++n) targets.push_back(FilePath(PickFolder(n), n % kFilesPerFolder));
+template <typename Ops>
+void GetLabelBench(benchmark::State& state, bool hit) {
+  Table();
+  OldTable();
+  const std::vector<std::u16string> probes = Probes(hit);
+  std::size_t n = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(Ops::Get(probes[n++ % probes.size()]));
+}
+
+template <typename Ops>
+void SetLabelChangeBench(benchmark::State& state) {
+  const std::vector<std::u16string> targets = Probes(true);
   std::size_t n = 0;
   for (auto _ : state) {
     // Alternating values make every call a real change.
-    store.SetLabel(targets[n % targets.size()], static_cast<LabelValue>(n / targets.size() % 2 + 1));
+    Ops::Set(targets[n % targets.size()], static_cast<LabelValue>(n / targets.size() % 2 + 1));
     ++n;
+  }
+}
+
+// A path the table does not hold yet, then cleared again; each timed alone.
+template <typename Ops>
+void SetLabelInsertBench(benchmark::State& state, bool timeTheInsert) {
+  const std::vector<std::u16string> targets = Probes(false);
+  std::size_t n = 0;
+  for (auto _ : state) {
+    const std::u16string& path = targets[n++ % targets.size()];
+    const auto start = Clock::now();
+    Ops::Set(path, 3);
+    const auto inserted = Clock::now();
+    Ops::Set(path, kNoLabel);
+    state.SetIterationTime(Seconds(timeTheInsert ? inserted - start : Clock::now() - inserted));
   }
 }
 
@@ -135,6 +225,18 @@ void ItemRemovedBench(benchmark::State& state) {
   }
   store.SetFileSystem(nullptr);
   if (!store.RemovedPool().empty()) state.SkipWithError("labels were left in the pool");
+}
+
+void GetFolderLabelsBench(benchmark::State& state) {
+  const CLabelStore& store = Table();
+  std::int64_t n = 0;
+  for (auto _ : state) {
+    const std::u16string folder = FolderPath(PickFolder(n++));
+    const auto start = Clock::now();
+    const std::vector<LabelEntry> children = store.GetFolderLabels(folder);
+    state.SetIterationTime(Seconds(Clock::now() - start));
+    if (children.size() != kFilesPerFolder) state.SkipWithError("a folder of ten children answered otherwise");
+  }
 }
 
 void RenameFolderBench(benchmark::State& state) {
@@ -246,6 +348,41 @@ void SaveBench(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
 
+// What a save holds the store's lock for, as the entry points take it: for
+// the snapshot, for each slice read, and for recording the result. The time
+// is the longest single hold; the whole time held goes to the summary.
+double g_heldPerSaveMs = 0;
+int g_holdsPerSave = 0;
+
+void SaveLockedBench(benchmark::State& state) {
+  CLabelStore& store = Table();
+  double heldMs = 0;
+  int holds = 0;
+  for (auto _ : state) {
+    Clock::duration longest{};
+    const auto held = [&](auto step) {
+      const auto start = Clock::now();
+      step();
+      const Clock::duration took = Clock::now() - start;
+      longest = std::max(longest, took);
+      heldMs += Seconds(took) * 1e3;
+      ++holds;
+    };
+    SaveSnapshot snapshot;
+    held([&] { snapshot = store.TakeSnapshot(); });
+    snapshot.Write([&](const std::function<void()>& step) {
+      held(step);
+      return true;
+    });
+    bool saved = false;
+    held([&] { saved = store.FinishSave(snapshot); });
+    state.SetIterationTime(Seconds(longest));
+    if (!saved) state.SkipWithError("Save failed");
+  }
+  g_heldPerSaveMs = heldMs / static_cast<double>(state.iterations());
+  g_holdsPerSave = holds / static_cast<int>(state.iterations());
+}
+
 void PlainWriteBench(benchmark::State& state) {
   const std::vector<std::uint8_t>& bytes = SavedBytes();
   const std::string path = BenchFolder() + "/plain.bin";
@@ -276,6 +413,18 @@ void PlainReadBench(benchmark::State& state) {
   const std::size_t size = SavedBytes().size();
   std::vector<std::uint8_t> contents;
   for (auto _ : state) {
+    if (!ReadAll(Database().Path(), contents) || contents.size() != size) state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(contents.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+}
+
+// The same read into a buffer of its own each time, as Load's database
+// read does: the difference is what the system charges for fresh memory.
+void PlainReadFreshBench(benchmark::State& state) {
+  const std::size_t size = SavedBytes().size();
+  for (auto _ : state) {
+    std::vector<std::uint8_t> contents;
     if (!ReadAll(Database().Path(), contents) || contents.size() != size) state.SkipWithError("read failed");
     benchmark::DoNotOptimize(contents.data());
   }
@@ -316,8 +465,16 @@ void PrintAgainst(const SummaryReporter& times, const char* name, const char* ba
   const double op = times.Seconds(name);
   const double base = times.Seconds(baseline);
   if (op <= 0 || base <= 0) return;
-  std::printf("  %-14s %12.3f us  = %10.6f x %s (%.3f ms)  [%.0f times faster]\n", name, op * 1e6, op / base, baseline,
+  std::printf("  %-16s %12.3f us  = %10.6f x %s (%.3f ms)  [%.0f times faster]\n", name, op * 1e6, op / base, baseline,
               base * 1e3, base / op);
+}
+
+// An operation of the table against the same one in the old map.
+void PrintAgainstOldMap(const SummaryReporter& times, const char* name) {
+  const double op = times.Seconds(name);
+  const double base = times.Seconds(std::string("OldMap/") + name);
+  if (op <= 0 || base <= 0) return;
+  std::printf("  %-16s %8.3f us  = %5.2f x the folding ordered map (%.3f us)\n", name, op * 1e6, op / base, base * 1e6);
 }
 
 void PrintThroughput(const SummaryReporter& times, const char* name, const char* baseline, std::size_t bytes) {
@@ -325,7 +482,8 @@ void PrintThroughput(const SummaryReporter& times, const char* name, const char*
   const double base = times.Seconds(baseline);
   if (op <= 0 || base <= 0) return;
   const double mb = static_cast<double>(bytes) / 1e6;
-  std::printf("  %-14s %8.1f MB/s  vs %-11s %8.1f MB/s  = %.1f x its time\n", name, mb / op, baseline, mb / base, op / base);
+  std::printf("  %-16s %8.1f MB/s  vs %-15s %8.1f MB/s  = %.1f x its time\n", name, mb / op, baseline, mb / base,
+              op / base);
 }
 
 }  // namespace
@@ -334,29 +492,52 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
-  benchmark::RegisterBenchmark("GetLabel/hit", GetLabelBench, true);
-  benchmark::RegisterBenchmark("GetLabel/miss", GetLabelBench, false);
-  benchmark::RegisterBenchmark("SetLabel", SetLabelBench);
+  benchmark::RegisterBenchmark("GetLabel/hit", GetLabelBench<NewTable>, true);
+  benchmark::RegisterBenchmark("OldMap/GetLabel/hit", GetLabelBench<OldTableOps>, true);
+  benchmark::RegisterBenchmark("GetLabel/miss", GetLabelBench<NewTable>, false);
+  benchmark::RegisterBenchmark("OldMap/GetLabel/miss", GetLabelBench<OldTableOps>, false);
+  benchmark::RegisterBenchmark("SetLabel/change", SetLabelChangeBench<NewTable>);
+  benchmark::RegisterBenchmark("OldMap/SetLabel/change", SetLabelChangeBench<OldTableOps>);
+  benchmark::RegisterBenchmark("SetLabel/insert", SetLabelInsertBench<NewTable>, true)->UseManualTime();
+  benchmark::RegisterBenchmark("OldMap/SetLabel/insert", SetLabelInsertBench<OldTableOps>, true)->UseManualTime();
+  benchmark::RegisterBenchmark("SetLabel/clear", SetLabelInsertBench<NewTable>, false)->UseManualTime();
+  benchmark::RegisterBenchmark("OldMap/SetLabel/clear", SetLabelInsertBench<OldTableOps>, false)->UseManualTime();
   benchmark::RegisterBenchmark("FullWalk", FullWalkBench)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("ItemRemoved", ItemRemovedBench)->UseManualTime()->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("RenameFolder", RenameFolderBench)->UseManualTime()->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("GetFolderLabels", GetFolderLabelsBench)->UseManualTime()->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("Save", SaveBench)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("Save/locked", SaveLockedBench)->UseManualTime()->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("PlainWrite", PlainWriteBench)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Load", LoadBench)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("PlainRead", PlainReadBench)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("PlainRead/fresh", PlainReadFreshBench)->Unit(benchmark::kMillisecond);
 
-  std::printf("Building a table of %d labelled paths...\n", kFolders * kFilesPerFolder);
+  std::printf("Building a table of %d labelled paths, and the old map of them...\n", kFolders * kFilesPerFolder);
   Table();
+  OldTable();
 
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   std::printf("\nSummary (%d entries, %d to a folder; file of %zu bytes):\n", kFolders * kFilesPerFolder,
               kFilesPerFolder, SavedBytes().size());
+  for (const char* name : {"GetLabel/hit", "GetLabel/miss", "SetLabel/change", "SetLabel/insert", "SetLabel/clear"}) {
+    PrintAgainstOldMap(reporter, name);
+  }
   PrintAgainst(reporter, "ItemRemoved", "FullWalk");
   PrintAgainst(reporter, "RenameFolder", "FullWalk");
+  PrintAgainst(reporter, "GetFolderLabels", "FullWalk");
   PrintThroughput(reporter, "Save", "PlainWrite", SavedBytes().size());
   PrintThroughput(reporter, "Load", "PlainRead", SavedBytes().size());
+  PrintThroughput(reporter, "Load", "PlainRead/fresh", SavedBytes().size());
+  if (const double longest = reporter.Seconds("Save/locked"); longest > 0) {
+    std::printf("  %-16s the lock held at most %.3f ms at a time, %d times, %.1f ms in all,"
+                " of a whole save of %.1f ms\n",
+                "Save/locked", longest * 1e3, g_holdsPerSave, g_heldPerSaveMs, reporter.Seconds("Save") * 1e3);
+  }
+  std::printf("  Memory per entry (resident, as built): the table %.0f bytes, the old map %.0f bytes\n",
+              g_tableBytesPerEntry, g_oldMapBytesPerEntry);
 
   std::remove((BenchFolder() + "/labels.lst").c_str());
   std::remove((BenchFolder() + "/plain.bin").c_str());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,6 +30,12 @@ class FakeDatabase : public ILabelDatabase {
   bool copyFails = false;
   bool moveFails = false;
 
+  // Runs once while Replace writes: before the first chunk arrives
+  // (chunksBeforeChange 0), or after that many chunks.
+  std::function<void()> whileWriting;
+  int chunksBeforeChange = 0;
+  int chunksOfLastReplace = 0;
+
   ReadOutcome Read(std::vector<std::uint8_t>& contents) override {
     if (readFails) {
       Fail(u"held by another program");
@@ -41,8 +48,17 @@ class FakeDatabase : public ILabelDatabase {
 
   bool Replace(const std::function<bool(const ByteSink&)>& produce) override {
     Bytes written;
+    chunksOfLastReplace = 0;
+    const auto changeAtItsMoment = [&] {
+      if (!whileWriting || chunksOfLastReplace != chunksBeforeChange) return;
+      const auto change = std::exchange(whileWriting, nullptr);
+      change();
+    };
+    changeAtItsMoment();
     const bool produced = produce([&](std::span<const std::uint8_t> chunk) {
       written.insert(written.end(), chunk.begin(), chunk.end());
+      ++chunksOfLastReplace;
+      changeAtItsMoment();
       return true;
     });
     if (!produced || replaceFails) return Fail(u"disk full");
@@ -567,6 +583,114 @@ TEST_F(LoadSaveTest, FailedReplaceKeepsTheChangesUnsaved) {
   EXPECT_FALSE(store.HasUnsavedChanges());
   EXPECT_TRUE(store.LastSaveError().empty());
   EXPECT_EQ(DecodeEntries(db.File()).records, (Entries{{u"C:\\a", 1}, {u"C:\\b", 2}}));
+}
+
+// --- Saving while the table changes ---
+
+// Enough paths for three slices of a save, so that a change can come while
+// some are written and others are not yet read.
+class SaveWhileChangingTest : public ::testing::Test {
+ protected:
+  // n in a fixed number of digits, so that the paths sort as the numbers do.
+  static std::u16string Digits(int n, std::size_t digits) {
+    std::u16string text(digits, u'0');
+    for (std::size_t at = digits; at-- > 0 && n > 0; n /= 10) text[at] = static_cast<char16_t>(u'0' + n % 10);
+    return text;
+  }
+  static std::u16string Folder(int n) { return u"D:\\Save\\dir" + Digits(n, 3); }
+  static std::u16string File(int folder, int file) {
+    return Folder(folder) + u"\\file" + Digits(file, 2) + kLongName + u".txt";
+  }
+  // Long names make few records fill a slice.
+  static inline const std::u16string kLongName = u"-" + std::u16string(400, u'n');
+  static constexpr int kFolders = 40;
+  static constexpr int kFiles = 100;
+  static constexpr int kEarly = 1;  // in the first slice
+  static constexpr int kLate = 38;  // in the last
+
+  // The saved table that each case loads afresh.
+  static const Bytes& OriginalFile() {
+    static const Bytes file = [] {
+      FakeDatabase db;
+      CLabelStore store(nullptr, &db);
+      for (int folder = 0; folder < kFolders; ++folder) {
+        for (int file = 0; file < kFiles; ++file) {
+          store.SetLabel(File(folder, file), 1 + static_cast<LabelValue>(file % 6));
+        }
+      }
+      store.SetLabel(Folder(kEarly), 2);
+      store.SetLabel(Folder(kLate), 3);
+      return store.Save() && db.chunksOfLastReplace >= 3 ? db.File() : Bytes{};
+    }();
+    return file;
+  }
+
+  static ::testing::AssertionResult SameEntries(const Entries& actual, const Entries& expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    auto failure = ::testing::AssertionFailure() << actual.size() << " entries, expected " << expected.size();
+    if (at < actual.size()) failure << "; entry " << at << " is " << ::testing::PrintToString(actual[at]);
+    if (at < expected.size()) failure << "; expected " << ::testing::PrintToString(expected[at]);
+    return failure;
+  }
+};
+
+TEST_F(SaveWhileChangingTest, TheSaveWritesTheSnapshotAndTheNextSaveTheChanges) {
+  struct Change {
+    const char* name;
+    std::function<void(CLabelStore&)> apply;
+  };
+  const Change changes[] = {
+      {"labels changed", [](CLabelStore& s) { s.SetLabel(File(kEarly, 5), 42); s.SetLabel(File(kLate, 5), 42); }},
+      {"labels cleared", [](CLabelStore& s) { s.ClearLabel(File(kEarly, 7)); s.ClearLabel(File(kLate, 7)); }},
+      {"paths added before, among and after the others",
+       [](CLabelStore& s) {
+         s.SetLabel(u"A:\\first", 1);
+         s.SetLabel(File(kEarly, 0) + u".bak", 2);
+         s.SetLabel(File(kLate, 0) + u".bak", 3);
+         s.SetLabel(u"D:\\Save\\zzz", 4);
+       }},
+      {"folders removed", [](CLabelStore& s) { s.ItemRemoved(Folder(kEarly)); s.ItemRemoved(Folder(kLate)); }},
+      {"folders renamed across the slices",
+       [](CLabelStore& s) {
+         s.RenameFolder(Folder(kLate), u"D:\\Save\\aaa");
+         s.RenameFolder(Folder(kEarly), u"D:\\Save\\zzz");
+       }},
+      {"paths cleared and labelled again in another letter case",
+       [](CLabelStore& s) {
+         s.ClearLabel(File(kLate, 9));
+         s.SetLabel(u"d:\\SAVE\\" + File(kLate, 9).substr(8), 5);
+         s.ItemRenamed(Folder(kEarly), u"D:\\SAVE\\DIR" + Folder(kEarly).substr(11));
+       }},
+      {"table cleared, then labelled", [](CLabelStore& s) { s.Clear(); s.SetLabel(File(kLate, 1), 2); }},
+  };
+  const std::pair<const char*, int> moments[] = {{"before the first slice", 0}, {"between slices", 1}};
+
+  ASSERT_FALSE(OriginalFile().empty()) << "the table must fill several slices";
+  const Entries original = DecodeEntries(OriginalFile()).records;
+  for (const Change& change : changes) {
+    for (const auto& [moment, chunks] : moments) {
+      SCOPED_TRACE(std::string(change.name) + ", " + moment);
+      FakeDatabase db;
+      db.file = OriginalFile();
+      CLabelStore store(nullptr, &db);
+      ASSERT_EQ(store.Load().status, LoadStatus::Loaded);
+
+      db.whileWriting = [&] { change.apply(store); };
+      db.chunksBeforeChange = chunks;
+      ASSERT_TRUE(store.Save());
+      EXPECT_FALSE(db.whileWriting) << "the change never ran";
+      EXPECT_TRUE(SameEntries(DecodeEntries(db.File()).records, original));
+      EXPECT_TRUE(store.HasUnsavedChanges()) << "the change was counted as saved";
+
+      const Entries changed = TableOf(store);
+      EXPECT_FALSE(SameEntries(changed, original));
+      ASSERT_TRUE(store.Save());
+      EXPECT_TRUE(SameEntries(DecodeEntries(db.File()).records, changed));
+      EXPECT_FALSE(store.HasUnsavedChanges());
+    }
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "StoreEntryPoints.h"
 
+#include <functional>
 #include <new>
 
 #include "UniqueHandle.h"
@@ -12,28 +13,33 @@ namespace {
 Win32FileSystem g_fileSystem;
 CLabelStore g_labelStore(&g_fileSystem);
 unique_handle g_storeMutex;
+// Held by a save from its snapshot to its end, and by a load: two saves
+// never interleave, and the database is used by one thread at a time. Taken
+// before the store mutex, never while holding it.
+unique_handle g_saveMutex;
 
-class StoreLock {
+class MutexLock {
  public:
-  StoreLock() {
-    if (!g_storeMutex) return;
-    const DWORD wait = WaitForSingleObject(g_storeMutex.get(), INFINITE);
+  explicit MutexLock(const unique_handle& mutex) : m_mutex(mutex) {
+    if (!m_mutex) return;
+    const DWORD wait = WaitForSingleObject(m_mutex.get(), INFINITE);
     if (wait == WAIT_OBJECT_0) {
       m_held = true;
     } else if (wait == WAIT_ABANDONED) {
       // A thread ended holding it: the table may be mid-change. Answer idle
       // this once, but let go, or every later caller would wait forever.
-      ReleaseMutex(g_storeMutex.get());
+      ReleaseMutex(m_mutex.get());
     }
   }
-  ~StoreLock() {
-    if (m_held) ReleaseMutex(g_storeMutex.get());
+  ~MutexLock() {
+    if (m_held) ReleaseMutex(m_mutex.get());
   }
-  StoreLock(const StoreLock&) = delete;
-  StoreLock& operator=(const StoreLock&) = delete;
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
   explicit operator bool() const { return m_held; }
 
  private:
+  const unique_handle& m_mutex;
   bool m_held = false;
 };
 
@@ -41,7 +47,7 @@ class StoreLock {
 // cannot be taken, failed when body throws (out of memory).
 template <typename Result, typename Body>
 Result WithStore(Result notLocked, Result failed, Body body) noexcept {
-  StoreLock lock;
+  MutexLock lock(g_storeMutex);
   if (!lock) return notLocked;
   try {
     return body(g_labelStore);
@@ -66,17 +72,43 @@ void WithStore(Body body) noexcept {
 
 std::u16string PathOf(const wchar_t* path) { return ToU16(WideView(path)); }
 
+// The store mutex is held to take the snapshot, for each slice the write
+// reads, and to record the result; the file is written without it.
+bool SaveWithoutHoldingTheStore(bool onlyIfChanged) noexcept {
+  MutexLock saving(g_saveMutex);
+  if (!saving) return false;
+  std::optional<SaveSnapshot> snapshot;
+  const bool taken = WithStore(false, [&](CLabelStore& store) {
+    if (!onlyIfChanged || store.HasUnsavedChanges()) snapshot = store.TakeSnapshot();
+    return true;
+  });
+  if (!taken) return false;
+  if (!snapshot) return true;  // nothing changed
+  snapshot->Write([](const std::function<void()>& step) {
+    MutexLock lock(g_storeMutex);
+    if (lock) step();
+    return bool(lock);
+  });
+  return WithStore(false, [&](CLabelStore& store) { return store.FinishSave(*snapshot); });
+}
+
 }  // namespace
 
 bool CreateStoreMutex() {
   g_storeMutex.reset(CreateMutexW(nullptr, FALSE, nullptr));
-  return g_storeMutex.is_valid();
+  g_saveMutex.reset(CreateMutexW(nullptr, FALSE, nullptr));
+  return g_storeMutex.is_valid() && g_saveMutex.is_valid();
 }
 
-void CloseStoreMutex() { g_storeMutex.reset(); }
+void CloseStoreMutex() {
+  g_storeMutex.reset();
+  g_saveMutex.reset();
+}
 
 void AttachStoreDatabase(ILabelDatabase* database) {
-  StoreLock lock;  // there is none before CreateStoreMutex: start-up is single-threaded then
+  // There are none before CreateStoreMutex: start-up is single-threaded then.
+  MutexLock saving(g_saveMutex);
+  MutexLock lock(g_storeMutex);
   g_labelStore.SetDatabase(database);
 }
 
@@ -128,17 +160,15 @@ void StoreItemRenamed(const wchar_t* oldPath, const wchar_t* newPath, std::optio
 }
 
 LoadResult StoreLoad() {
+  MutexLock saving(g_saveMutex);
+  if (!saving) return LoadResult{};
   const LoadResult outOfMemory{LoadStatus::Unreadable, {}, u"out of memory while loading"};
   return WithStore(LoadResult{}, outOfMemory, [](CLabelStore& store) { return store.Load(); });
 }
 
-bool StoreSave() {
-  return WithStore(false, [](CLabelStore& store) { return store.Save(); });
-}
+bool StoreSave() { return SaveWithoutHoldingTheStore(/*onlyIfChanged=*/false); }
 
-bool StoreSaveIfChanged() {
-  return WithStore(false, [](CLabelStore& store) { return !store.HasUnsavedChanges() || store.Save(); });
-}
+bool StoreSaveIfChanged() { return SaveWithoutHoldingTheStore(/*onlyIfChanged=*/true); }
 
 std::uint64_t StoreChangeCount() {
   return WithStore(std::uint64_t{0}, [](CLabelStore& store) { return store.ChangeCount(); });

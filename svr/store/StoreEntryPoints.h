@@ -1,9 +1,12 @@
 #pragma once
 // The locked entry points: the only way service code reaches the label
-// table. Each one takes the store mutex for the whole operation; when the
-// mutex cannot be taken (not created yet, or closed) it does nothing and
-// returns its idle result, and a failure inside (out of memory) is turned
-// into a result, never an exception.
+// table. Each one takes the store mutex for the whole operation, except a
+// save, which holds it only to take its snapshot, to read each slice and to
+// record its result, and writes the file without it; saves (and loads) take
+// turns through a save mutex of their own. When a mutex cannot be taken
+// (not created yet, or closed) an entry point does nothing and returns its
+// idle result, and a failure inside (out of memory) is turned into a
+// result, never an exception.
 
 #include <windows.h>
 

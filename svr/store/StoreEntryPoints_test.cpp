@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "LabelFileCodec_testing.h"
+#include "UniqueHandle.h"
 #include "Win32LabelDatabase.h"
 #include "WineTestSupport.h"
 
@@ -143,6 +145,142 @@ TEST_F(StoreEntryPoints, SerialiseConcurrentUsers) {
   EXPECT_EQ(StoreGetLabelCollection(0, &count, &entries), S_OK);
   EXPECT_EQ(count, 8000u);
   CloseStoreMutex();
+}
+
+// labels.lst in memory. The first Replace stops at its first chunk, the
+// save under way, until the test lets it go on; the others pass.
+class HeldDatabase : public ILabelDatabase {
+ public:
+  static constexpr DWORD kWaitMs = 20000;
+
+  ReadOutcome Read(std::vector<std::uint8_t>&) override { return ReadOutcome::Missing; }
+
+  bool Replace(const std::function<bool(const ByteSink&)>& produce) override {
+    if (InterlockedIncrement(&m_inside) > 1) m_overlapped = true;
+    InterlockedIncrement(&m_entered);
+    std::vector<std::uint8_t> written;
+    const bool produced = produce([&](std::span<const std::uint8_t> chunk) {
+      written.insert(written.end(), chunk.begin(), chunk.end());
+      if (InterlockedExchange(&m_holdNext, 0)) {
+        SetEvent(m_writing.get());
+        WaitForSingleObject(m_goOn.get(), kWaitMs);
+      }
+      return true;
+    });
+    if (produced) m_file = std::move(written);
+    InterlockedDecrement(&m_inside);
+    return produced;
+  }
+
+  std::optional<std::u16string> SetAside(bool) override { return std::nullopt; }
+  std::u16string LastError() const override { return u"refused"; }
+
+  // True once the held save is writing.
+  bool WaitUntilWriting() const { return WaitForSingleObject(m_writing.get(), kWaitMs) == WAIT_OBJECT_0; }
+  void GoOn() const { SetEvent(m_goOn.get()); }
+  LONG Entered() const { return m_entered; }
+  bool Overlapped() const { return m_overlapped; }
+  std::vector<LabelEntry> Saved() const { return DecodeEntries(m_file).records; }
+
+ private:
+  unique_handle m_writing{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  unique_handle m_goOn{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  volatile LONG m_holdNext = 1;
+  volatile LONG m_inside = 0;
+  volatile LONG m_entered = 0;
+  bool m_overlapped = false;
+  std::vector<std::uint8_t> m_file;
+};
+
+// Runs body on a thread of its own, joined when the run goes out of scope.
+class ThreadRun {
+ public:
+  explicit ThreadRun(std::function<void()> body)
+      : m_thread([this, body = std::move(body)] {
+          body();
+          SetEvent(m_ended.get());
+        }) {}
+  ~ThreadRun() { m_thread.join(); }
+  bool EndsWithin(DWORD boundMs) const { return WaitForSingleObject(m_ended.get(), boundMs) == WAIT_OBJECT_0; }
+
+ private:
+  unique_handle m_ended{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::thread m_thread;
+};
+
+class StoreSaving : public StoreEntryPoints {
+ protected:
+  void SetUp() override {
+    StoreEntryPoints::SetUp();
+    ASSERT_TRUE(CreateStoreMutex());
+    AttachStoreDatabase(&database);
+    ASSERT_TRUE(StoreSetLabel(L"C:\\a.txt", 1));
+  }
+  // A save held at its first chunk, on a thread of its own.
+  void StartHeldSave() {
+    saver.emplace([this] { heldSaveSucceeded = StoreSave(); });
+    ASSERT_TRUE(database.WaitUntilWriting()) << "the save never began writing";
+  }
+  void EndHeldSave() {
+    database.GoOn();
+    saver.reset();
+  }
+  void TearDown() override {
+    EndHeldSave();
+    StoreEntryPoints::TearDown();
+  }
+
+  HeldDatabase database;
+  std::optional<ThreadRun> saver;
+  bool heldSaveSucceeded = false;
+};
+
+TEST_F(StoreSaving, TheTableIsServedWhileASaveWritesAndItsChangesStayUnsaved) {
+  ASSERT_NO_FATAL_FAILURE(StartHeldSave());
+  LabelValue got = 0;
+  bool set = false;
+  {
+    // Calls that would wait for the whole save if it held the store mutex.
+    ThreadRun user([&] {
+      got = StoreGetLabel(L"c:\\A.TXT");
+      set = StoreSetLabel(L"C:\\b.txt", 2);
+    });
+    EXPECT_TRUE(user.EndsWithin(10000)) << "the store stayed locked while the save wrote";
+    EndHeldSave();
+  }
+
+  EXPECT_TRUE(heldSaveSucceeded);
+  EXPECT_EQ(got, 1u);
+  EXPECT_TRUE(set);
+  EXPECT_EQ(database.Saved(), (std::vector<LabelEntry>{{u"C:\\a.txt", 1}}))
+      << "the save wrote a change made after its snapshot";
+  EXPECT_TRUE(StoreHasUnsavedChanges()) << "the change made during the write counted as saved";
+  EXPECT_TRUE(StoreSaveIfChanged());
+  EXPECT_EQ(database.Saved(), (std::vector<LabelEntry>{{u"C:\\a.txt", 1}, {u"C:\\b.txt", 2}}));
+  EXPECT_FALSE(StoreHasUnsavedChanges());
+}
+
+// The saver thread's save and the final one at shutdown: the second waits,
+// then writes what changed during the first.
+TEST_F(StoreSaving, ASecondSaveWaitsForTheFirstAndWritesWhatItMissed) {
+  ASSERT_NO_FATAL_FAILURE(StartHeldSave());
+  ASSERT_TRUE(StoreSetLabel(L"C:\\c.txt", 3));
+  bool secondSucceeded = false;
+  {
+    ThreadRun second([&] { secondSucceeded = StoreSaveIfChanged(); });
+    // Time for the second save to go wrong, if it would.
+    Sleep(300);
+    EXPECT_EQ(database.Entered(), 1) << "the second save began writing beside the first";
+    EndHeldSave();
+    EXPECT_TRUE(second.EndsWithin(HeldDatabase::kWaitMs)) << "the second save never ended";
+  }
+
+  EXPECT_FALSE(database.Overlapped());
+  EXPECT_EQ(database.Entered(), 2);
+  EXPECT_TRUE(heldSaveSucceeded);
+  EXPECT_TRUE(secondSucceeded);
+  EXPECT_EQ(database.Saved(), (std::vector<LabelEntry>{{u"C:\\a.txt", 1}, {u"C:\\c.txt", 3}}));
+  EXPECT_FALSE(StoreHasUnsavedChanges());
 }
 
 }  // namespace
