@@ -28,11 +28,8 @@ constexpr DWORD kFollowTimeoutMs = 5000;
 class FolderAnswers : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(InstallProgram());
-    ASSERT_EQ(RunInstalled(L"/Service"), 0u);
-    labels = CreateLabelUtilByProgId();
+    labels = StartTheServiceWatchingTheDrives();
     ASSERT_TRUE(labels);
-    ASSERT_TRUE(WaitForObservedLine(L".events", L"Service started"));
     // The lookup thread's first call makes its object; it may take longer
     // than a lookup waits.
     const DWORD started = GetTickCount();

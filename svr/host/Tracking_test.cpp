@@ -32,12 +32,8 @@ bool MakeFolders(std::initializer_list<std::wstring> folders) {
 class Tracking : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(InstallProgram());
-    ASSERT_EQ(RunInstalled(L"/Service"), 0u);
-    labels = CreateLabelUtilByProgId();
+    labels = StartTheServiceWatchingTheDrives();
     ASSERT_TRUE(labels);
-    // The watch is armed once the service has started.
-    ASSERT_TRUE(WaitForObservedLine(L".events", L"Service started"));
   }
 
   // Sets a label and checks that the service holds it.

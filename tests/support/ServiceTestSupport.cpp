@@ -228,6 +228,14 @@ bool WaitForServiceState(DWORD state, DWORD timeoutMs) {
   return false;
 }
 
+com_ptr<ILabelUtil> StartTheServiceWatchingTheDrives() {
+  if (!InstallProgram() || RunInstalled(L"/Service") != 0u) return {};
+  com_ptr<ILabelUtil> labels = CreateLabelUtilByProgId();
+  // The watch is armed once the service has started.
+  if (!labels || !WaitForObservedLine(L".events", L"Service started")) return {};
+  return labels;
+}
+
 bool StartTheService() {
   unique_sc_handle service = OpenTheService(SERVICE_START | SERVICE_QUERY_STATUS);
   if (!service || !StartServiceW(service.get(), 0, nullptr)) {

@@ -97,6 +97,10 @@ class ComApartment {
 
 // A client as the extension and the manager are: by ProgID only.
 com_ptr<ILabelUtil> CreateLabelUtilByProgId();
+// Installs the program as the service and starts it through COM, as a
+// client's first call does; the object that started it once the service
+// watches the drives, null when a step failed.
+com_ptr<ILabelUtil> StartTheServiceWatchingTheDrives();
 ULONG LabelOf(ILabelUtil* labels, const std::wstring& path);
 HRESULT SetLabelOf(ILabelUtil* labels, const std::wstring& path, ULONG value);
 // Polls until path has the expected label; the time it took, or nothing.
