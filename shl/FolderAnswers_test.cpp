@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,22 @@ namespace {
 using namespace testing;
 
 constexpr DWORD kFollowTimeoutMs = 5000;
+
+// The service may hold a folder it has just been told of open for a moment
+// (it lists it), and the folder cannot be renamed meanwhile.
+bool MoveWhenFree(const wchar_t* from, const wchar_t* to) {
+  const DWORD started = GetTickCount();
+  while (!MoveFileW(from, to)) {
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    if (!held || GetTickCount() - started > kFollowTimeoutMs) {
+      std::printf("MoveFileW %s to %s: error %lu\n", Utf8(from).c_str(), Utf8(to).c_str(), error);
+      return false;
+    }
+    Sleep(50);
+  }
+  return true;
+}
 
 class FolderAnswers : public ::testing::Test {
  protected:
@@ -92,9 +109,9 @@ TEST_F(FolderAnswers, AnswersFollowRenamesAndRemovalsOnTheDrive) {
   Label(L"D:\\Work\\Sub\\a.txt", 5);
   ExpectLookups({{L"D:\\Work\\plan.doc", 3}, {L"D:\\Work\\old.txt", 2}, {L"D:\\Work\\Sub\\a.txt", 5}});
 
-  ASSERT_TRUE(MoveFileW(L"D:\\Work\\plan.doc", L"D:\\Work\\plan-v2.doc"));
+  ASSERT_TRUE(MoveWhenFree(L"D:\\Work\\plan.doc", L"D:\\Work\\plan-v2.doc"));
   ASSERT_TRUE(DeleteFileW(L"D:\\Work\\old.txt"));
-  ASSERT_TRUE(MoveFileW(L"D:\\Work\\Sub", L"D:\\Work\\Sub2"));
+  ASSERT_TRUE(MoveWhenFree(L"D:\\Work\\Sub", L"D:\\Work\\Sub2"));
   ASSERT_TRUE(WaitForLabel(labels.get(), L"D:\\Work\\plan-v2.doc", 3, kFollowTimeoutMs));
   ASSERT_TRUE(WaitForLabel(labels.get(), L"D:\\Work\\old.txt", kNoLabel, kFollowTimeoutMs));
   ASSERT_TRUE(WaitForLabel(labels.get(), L"D:\\Work\\Sub2\\a.txt", 5, kFollowTimeoutMs));
